@@ -1,0 +1,33 @@
+// What sits behind the host PCI I/O stand-in: a device that answers
+// configuration-space and BAR accesses. The stand-in decodes the PCI I/O
+// width/count rules and hands each call over whole, so that a device which
+// records accesses sees one call per PCI I/O member call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace sim {
+
+enum class PciStride {
+  Normal,  // address and buffer both advance (EfiPciIoWidthUintN)
+  Fifo,    // address stays, buffer advances (EfiPciIoWidthFifoUintN)
+  Fill,    // address advances, buffer stays (EfiPciIoWidthFillUintN)
+};
+
+class PciDevice {
+ public:
+  virtual ~PciDevice() = default;
+
+  // width is the element size in bytes (1, 2, 4 or 8); count >= 1.
+  // A false return makes the PCI I/O member fail with EFI_UNSUPPORTED.
+  virtual bool ConfigRead(uint32_t offset, unsigned width, size_t count, void* buffer) = 0;
+  virtual bool ConfigWrite(uint32_t offset, unsigned width, size_t count, const void* buffer) = 0;
+
+  virtual bool MemRead(uint8_t bar, uint64_t offset, unsigned width, size_t count,
+                       PciStride stride, void* buffer) = 0;
+  virtual bool MemWrite(uint8_t bar, uint64_t offset, unsigned width, size_t count,
+                        PciStride stride, const void* buffer) = 0;
+};
+
+}  // namespace sim
