@@ -1,0 +1,30 @@
+// Register access: the only way the driver reaches the adapter. Direct
+// registers on BAR 2, the three indirect spaces, timed waits on the
+// context's timer event, the start-up trace and the 2D engine operations.
+#pragma once
+
+#include "driver/core/context.h"
+
+#define REGISTER_BAR 2
+#define FRAME_BUFFER_BAR 0
+
+UINT8 RegRead8(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Offset);
+EFI_STATUS RegWrite8(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Offset, UINT8 Value);
+UINT32 RegRead32(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Offset);
+EFI_STATUS RegWrite32(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Offset, UINT32 Value);
+
+EFI_STATUS IndexedWrite(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Index, UINT32 Value);
+UINT32 McRead(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Index);
+EFI_STATUS McWrite(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Index, UINT32 Value);
+UINT32 PllRead(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Index);
+EFI_STATUS PllWrite(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Index, UINT32 Value);
+
+void DelayMicroseconds(ADAPTER_CONTEXT* Context, UINT32 Microseconds);
+void WaitMcIdle(ADAPTER_CONTEXT* Context);
+void McWriteAndTrace(ADAPTER_CONTEXT* Context, UINT32 Index, UINT32 Value);
+void DelayAndTrace(ADAPTER_CONTEXT* Context, UINT32 Microseconds);
+
+void WaitEngineIdle(ADAPTER_CONTEXT* Context);
+EFI_STATUS EngineInit(ADAPTER_CONTEXT* Context);
+EFI_STATUS EngineCopyRect(ADAPTER_CONTEXT* Context, UINT32 DestX, UINT32 DestY, UINT32 Width, UINT32 Height);
+EFI_STATUS EngineFillRect(ADAPTER_CONTEXT* Context, UINT32 DestX, UINT32 DestY, UINT32 Width, UINT32 Height);

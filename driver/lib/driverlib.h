@@ -1,0 +1,37 @@
+// Driver support library: the firmware's service tables, driver-model
+// installation, the debug mask, debug output and assertion reports, and
+// Unicode string-table look-ups.
+#pragma once
+
+#include "efi/efi.h"
+
+extern EFI_SYSTEM_TABLE* gST;
+extern EFI_BOOT_SERVICES* gBS;
+extern EFI_RUNTIME_SERVICES* gRT;
+
+// Debug categories (bits of the "EFIDebug" mask).
+#define DEBUG_ASSERTION 0x80000000ULL
+#define DEBUG_LIBRARY 0x00000040ULL
+#define DEBUG_DEFAULT_MASK 0x80000000ULL
+
+EFI_STATUS EfiInitializeDriverLib(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* SystemTable);
+EFI_STATUS InstallDriverBindingProtocol(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* SystemTable,
+                                        EFI_DRIVER_BINDING_PROTOCOL* DriverBinding, EFI_HANDLE DriverBindingHandle);
+EFI_STATUS InstallDriverProtocols(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* SystemTable,
+                                  EFI_DRIVER_BINDING_PROTOCOL* DriverBinding, EFI_HANDLE DriverBindingHandle,
+                                  EFI_COMPONENT_NAME_PROTOCOL* ComponentName,
+                                  EFI_DRIVER_CONFIGURATION_PROTOCOL* DriverConfiguration,
+                                  EFI_DRIVER_DIAGNOSTICS_PROTOCOL* DriverDiagnostics);
+void ReadDebugMask();
+void DebugOut(UINT64 Category, const CHAR8* Format, ...);
+void ReportAssertion(const CHAR8* FileName, UINTN LineNumber, const CHAR8* Message);
+EFI_STATUS FindUnicodeString(const CHAR8* Language, const CHAR8* SupportedLanguages,
+                             const EFI_UNICODE_STRING_TABLE* Table, CHAR16** UnicodeString);
+BOOLEAN GuidsEqual(const EFI_GUID* Guid1, const EFI_GUID* Guid2);
+INTN CompareBytes(const void* Buffer1, const void* Buffer2, UINTN Length);
+
+#ifndef QUOVAN_EFI_BUILD
+// Host tests load the driver many times in one process; this puts the
+// library's globals back to their load-time state.
+void DriverLibResetForHost();
+#endif
