@@ -9,6 +9,11 @@ extern EFI_SYSTEM_TABLE* gST;
 extern EFI_BOOT_SERVICES* gBS;
 extern EFI_RUNTIME_SERVICES* gRT;
 
+// Library state, set by EfiInitializeDriverLib and ReadDebugMask only.
+extern BOOLEAN LibraryInitialized;
+extern UINT64 DebugMask;
+extern BOOLEAN DebugMaskLoaded;
+
 // Debug categories (bits of the "EFIDebug" mask).
 #define DEBUG_ASSERTION 0x80000000ULL
 #define DEBUG_LIBRARY 0x00000040ULL
@@ -23,6 +28,8 @@ EFI_STATUS InstallDriverProtocols(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* Syst
                                   EFI_DRIVER_CONFIGURATION_PROTOCOL* DriverConfiguration,
                                   EFI_DRIVER_DIAGNOSTICS_PROTOCOL* DriverDiagnostics);
 void ReadDebugMask();
+// Every argument must fill a 64-bit slot (UINT64, INT64, UINTN, pointer);
+// see driver/lib/print.h for the conversions.
 void DebugOut(UINT64 Category, const CHAR8* Format, ...);
 void ReportAssertion(const CHAR8* FileName, UINTN LineNumber, const CHAR8* Message);
 EFI_STATUS FindUnicodeString(const CHAR8* Language, const CHAR8* SupportedLanguages,
