@@ -138,13 +138,16 @@ struct ADAPTER_CONTEXT {
   UGA_MODE_RECORD* ModeList;
   UINT32 ModeCount;
   const UINT32 (*ModeTimingTable)[6];
-  EFI_UNICODE_STRING_TABLE ControllerNameTable;
+  // The device row's name entry plus a null terminator, so that the table
+  // handed to FindUnicodeString always ends where the walk expects it.
+  EFI_UNICODE_STRING_TABLE ControllerNameTable[2];
   UINT32 PowerSequence[12];
 };
 
 // Checked container-of helpers: each returns null, after the assertion
-// report, when the record around the interface lacks the signature. The
-// module and line name the caller in the report.
+// report, when the record around the interface lacks the signature (a null
+// This has no record and gives null without a report). The module and line
+// name the caller in the report.
 ADAPTER_CONTEXT* ContextFromUgaDraw(EFI_UGA_DRAW_PROTOCOL* This, const char* Module, UINT32 Line);
 ADAPTER_CONTEXT* ContextFromConfigInterface(QUOVAN_CONFIG_INTERFACE* This, const char* Module, UINT32 Line);
 ADAPTER_CONTEXT* ContextFromDisplayInterface(QUOVAN_DISPLAY_INTERFACE* This, const char* Module, UINT32 Line);
