@@ -1,0 +1,277 @@
+// Bit-banged I2C on the DDC GPIO lines. Layers, bottom up: line control
+// (open drain: the output level is always 0, so enabling a line's output
+// pulls it low and disabling it lets it float high), clock stretching (only
+// in DdcWaitClockHigh), start/stop, bits, bytes, then the EDID probe and
+// the auxiliary device's register transfers.
+#include "driver/hw/ddc.h"
+
+#include "driver/hw/regs.h"
+#include "driver/lib/driverlib.h"
+
+namespace {
+
+struct DDC_GPIO_BLOCK {
+  UINT32 Select;
+  UINT32 OutputLevel;
+  UINT32 OutputEnable;
+  UINT32 Input;
+};
+
+// Row 0 serves channel 1 and every value other than 2 or 3.
+const DDC_GPIO_BLOCK DdcGpioBlocks[3] = {
+    // Select  OutputLevel  OutputEnable  Input
+    {0x7E40, 0x7E44, 0x7E48, 0x7E4C},  // channel 1
+    {0x7E50, 0x7E54, 0x7E58, 0x7E5C},  // channel 2
+    {0x7E60, 0x7E64, 0x7E68, 0x7E6C},  // channel 3
+};
+
+// Bit 0 of each GPIO register is the clock line, bit 8 the data line.
+constexpr UINT32 kGpioClock = 0x001;
+constexpr UINT32 kGpioData = 0x100;
+constexpr UINT32 kGpioSelectBoth = kGpioClock | kGpioData;
+
+constexpr UINT32 kLineSettleUs = 5;        // after every line change
+constexpr UINT32 kStretchPollUs = 10;
+constexpr UINT32 kStretchPolls = 500;      // 5 ms of clock stretching
+constexpr UINT32 kProbeAttempts = 8;
+constexpr UINT32 kProbeSettleUs = 500;     // after the word address is set
+
+constexpr UINT8 kAuxDefaultRegister4C = 0x2E;
+
+// The one module-wide line state (see ddc.h); only DdcResetBus clears it.
+UINT8 DdcLineState = 0;
+
+const DDC_GPIO_BLOCK& GpioBlock(const ADAPTER_CONTEXT* Context) {
+  switch (Context->DdcChannel) {
+    case 2:
+      return DdcGpioBlocks[1];
+    case 3:
+      return DdcGpioBlocks[2];
+    default:
+      return DdcGpioBlocks[0];
+  }
+}
+
+void Stall(UINT32 Microseconds) { gBS->Stall(Microseconds); }
+
+// Applies the new state, lets the lines settle, then records it.
+void ChangeLines(ADAPTER_CONTEXT* Context, UINT8 State) {
+  DdcApplyLines(Context, State);
+  Stall(kLineSettleUs);
+  DdcLineState = State;
+}
+
+BOOLEAN ClockFailed(ADAPTER_CONTEXT* Context) { return DdcWaitClockHigh(Context) == 0; }
+
+}  // namespace
+
+// ---------------------------------------------------------------- lines
+
+void DdcApplyLines(ADAPTER_CONTEXT* Context, UINT8 State) {
+  const DDC_GPIO_BLOCK& Block = GpioBlock(Context);
+  UINT32 Enable = 0;
+  if ((State & DDC_DATA_DRIVEN) != 0 && (State & DDC_DATA_HIGH) == 0) Enable |= kGpioData;
+  if ((State & DDC_CLOCK_DRIVEN) != 0 && (State & DDC_CLOCK_HIGH) == 0) Enable |= kGpioClock;
+  RegWrite32(Context->PciIo, Block.Select, kGpioSelectBoth);
+  RegWrite32(Context->PciIo, Block.OutputLevel, 0);
+  RegWrite32(Context->PciIo, Block.OutputEnable, Enable);
+}
+
+UINT8 DdcSampleLines(ADAPTER_CONTEXT* Context) {
+  const DDC_GPIO_BLOCK& Block = GpioBlock(Context);
+  UINT32 Enable = RegRead32(Context->PciIo, Block.OutputEnable);
+  UINT32 Input = RegRead32(Context->PciIo, Block.Input);
+  UINT8 Status = 0;
+  if ((Enable & kGpioData) != 0) Status |= DDC_DATA_DRIVEN;
+  if ((Input & kGpioData) != 0) Status |= DDC_DATA_HIGH;
+  if ((Enable & kGpioClock) != 0) Status |= DDC_CLOCK_DRIVEN;
+  if ((Input & kGpioClock) != 0) Status |= DDC_CLOCK_HIGH;
+  return Status;
+}
+
+void DdcSetClock(ADAPTER_CONTEXT* Context, BOOLEAN High) {
+  UINT8 State = High ? (DdcLineState | DDC_CLOCK_DRIVEN | DDC_CLOCK_HIGH)
+                     : ((DdcLineState | DDC_CLOCK_DRIVEN) & ~DDC_CLOCK_HIGH);
+  ChangeLines(Context, State);
+}
+
+void DdcSetData(ADAPTER_CONTEXT* Context, BOOLEAN High) {
+  UINT8 State = High ? (DdcLineState | DDC_DATA_DRIVEN | DDC_DATA_HIGH)
+                     : ((DdcLineState | DDC_DATA_DRIVEN) & ~DDC_DATA_HIGH);
+  ChangeLines(Context, State);
+}
+
+void DdcReleaseClock(ADAPTER_CONTEXT* Context) { ChangeLines(Context, DdcLineState & ~DDC_CLOCK_DRIVEN); }
+
+void DdcReleaseData(ADAPTER_CONTEXT* Context) { ChangeLines(Context, DdcLineState & ~DDC_DATA_DRIVEN); }
+
+// Leaves both lines floating high, whatever state a failed transfer left.
+void DdcResetBus(ADAPTER_CONTEXT* Context) {
+  DdcSetClock(Context, EFI_TRUE);
+  DdcSetData(Context, EFI_TRUE);
+  DdcReleaseClock(Context);
+  DdcReleaseData(Context);
+  DdcLineState = 0;
+}
+
+// The only place that waits for a device holding the clock low.
+UINT8 DdcWaitClockHigh(ADAPTER_CONTEXT* Context) {
+  DdcSetClock(Context, EFI_TRUE);
+  for (UINT32 Poll = 0; Poll < kStretchPolls; ++Poll) {
+    if ((DdcSampleLines(Context) & DDC_CLOCK_HIGH) != 0) break;
+    Stall(kStretchPollUs);
+  }
+  return (DdcSampleLines(Context) & DDC_CLOCK_HIGH) != 0 ? 1 : 0;
+}
+
+// ---------------------------------------------------------------- conditions
+
+// Expects the clock low or both lines idle high; leaves the clock low.
+// Also serves as the repeated start.
+EFI_STATUS DdcStart(ADAPTER_CONTEXT* Context) {
+  DdcSetData(Context, EFI_TRUE);
+  Stall(5);
+  if (ClockFailed(Context)) return EFI_DEVICE_ERROR;
+  Stall(5);
+  DdcSetData(Context, EFI_FALSE);
+  Stall(15);
+  DdcSetClock(Context, EFI_FALSE);
+  Stall(5);
+  return EFI_SUCCESS;
+}
+
+// Expects the clock low or both lines idle high; leaves both lines high.
+EFI_STATUS DdcStop(ADAPTER_CONTEXT* Context) {
+  DdcSetClock(Context, EFI_FALSE);
+  Stall(5);
+  DdcSetData(Context, EFI_FALSE);
+  Stall(5);
+  if (ClockFailed(Context)) return EFI_DEVICE_ERROR;
+  Stall(5);
+  DdcSetData(Context, EFI_TRUE);
+  Stall(15);
+  return EFI_SUCCESS;
+}
+
+// ---------------------------------------------------------------- bits
+
+// Expects the clock low; leaves it low.
+EFI_STATUS DdcWriteBit(ADAPTER_CONTEXT* Context, UINT8 Bit) {
+  DdcSetClock(Context, EFI_FALSE);
+  Stall(5);
+  DdcSetData(Context, Bit != 0 ? EFI_TRUE : EFI_FALSE);
+  Stall(5);
+  if (ClockFailed(Context)) return EFI_DEVICE_ERROR;
+  Stall(10);
+  DdcSetClock(Context, EFI_FALSE);
+  Stall(5);
+  return EFI_SUCCESS;
+}
+
+// Expects the clock low; leaves it low. A stuck clock is not an error here:
+// nobody driving the bus reads as 1.
+UINT8 DdcReadBit(ADAPTER_CONTEXT* Context) {
+  DdcSetClock(Context, EFI_FALSE);
+  Stall(5);
+  DdcSetData(Context, EFI_TRUE);
+  Stall(5);
+  DdcWaitClockHigh(Context);
+  Stall(10);
+  Stall(15);
+  UINT8 Bit = (DdcSampleLines(Context) & DDC_DATA_HIGH) != 0 ? 1 : 0;
+  DdcSetClock(Context, EFI_FALSE);
+  Stall(5);
+  return Bit;
+}
+
+// ---------------------------------------------------------------- bytes
+
+// Most significant bit first, then the device's acknowledge.
+EFI_STATUS DdcWriteByte(ADAPTER_CONTEXT* Context, UINT8 Value) {
+  for (INT32 Position = 7; Position >= 0; --Position) {
+    EFI_STATUS Status = DdcWriteBit(Context, static_cast<UINT8>(Value & (1u << Position)));
+    if (EFI_ERROR(Status)) return Status;
+  }
+  return DdcReadBit(Context) != 0 ? EFI_DEVICE_ERROR : EFI_SUCCESS;
+}
+
+// Ack DDC_ACK asks for another byte, DDC_NO_ACK ends the read.
+EFI_STATUS DdcReadByte(ADAPTER_CONTEXT* Context, UINT8* Value, UINT8 Ack) {
+  UINT8 Byte = 0;
+  for (UINT32 Bit = 0; Bit < 8; ++Bit) Byte = static_cast<UINT8>((Byte << 1) | DdcReadBit(Context));
+  *Value = Byte;
+  return DdcWriteBit(Context, Ack);
+}
+
+// ---------------------------------------------------------------- transfers
+
+BOOLEAN DdcProbe(ADAPTER_CONTEXT* Context) {
+  for (UINT32 Attempt = 0; Attempt < kProbeAttempts; ++Attempt) {
+    if (!EFI_ERROR(DdcStart(Context)) && !EFI_ERROR(DdcWriteByte(Context, DDC_EDID_WRITE))) {
+      DdcWriteByte(Context, 0x00);  // word address 0
+      DdcStop(Context);
+      Stall(kProbeSettleUs);
+      return EFI_TRUE;
+    }
+    DdcStop(Context);
+  }
+  DdcStop(Context);
+  return EFI_FALSE;
+}
+
+// The auxiliary-device transfers ignore every status: on a board without
+// the device they read what the floating lines give (0xFF) and write nothing.
+UINT8 AuxRegRead(ADAPTER_CONTEXT* Context, UINT8 Register) {
+  Context->DdcChannel = DDC_AUX_CHANNEL;
+  DdcResetBus(Context);
+  DdcStart(Context);
+  DdcWriteByte(Context, DDC_AUX_WRITE);
+  DdcWriteByte(Context, Register);
+  DdcStart(Context);
+  DdcWriteByte(Context, DDC_AUX_READ);
+  UINT8 Value = 0;
+  DdcReadByte(Context, &Value, DDC_NO_ACK);
+  DdcStop(Context);
+  return Value;
+}
+
+EFI_STATUS AuxRegWrite(ADAPTER_CONTEXT* Context, UINT8 Register, UINT8 Value) {
+  Context->DdcChannel = DDC_AUX_CHANNEL;
+  DdcResetBus(Context);
+  DdcStart(Context);
+  DdcWriteByte(Context, DDC_AUX_WRITE);
+  DdcWriteByte(Context, Register);
+  DdcWriteByte(Context, Value);
+  DdcStop(Context);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS AuxDeviceConfigure(ADAPTER_CONTEXT* Context, UINT8 Register4C) {
+  AuxRegWrite(Context, 0x11, 0x10);
+  AuxRegWrite(Context, 0x4A, static_cast<UINT8>((AuxRegRead(Context, 0x4A) & 0xC4) | 0x38));
+  AuxRegWrite(Context, 0x4B, static_cast<UINT8>((AuxRegRead(Context, 0x4B) & 0xC0) | 0x1A));
+  AuxRegWrite(Context, 0x4D, 0x0B);
+  AuxRegWrite(Context, 0x4C, Register4C);
+  AuxRegWrite(Context, 0x4F, 0x03);
+  return EFI_SUCCESS;
+}
+
+namespace {
+
+// Registers 0x50 to 0x5F, written in this order.
+const UINT8 AuxTable50[16] = {
+    0x00, 0x05, 0x37, 0x0A, 0x5B, 0x0D, 0x5F, 0x0F,  //
+    0x62, 0x16, 0x62, 0x16, 0x62, 0x16, 0x62, 0x16,  //
+};
+constexpr UINT8 kAuxTable50First = 0x50;
+
+}  // namespace
+
+EFI_STATUS AuxDeviceInit(ADAPTER_CONTEXT* Context) {
+  AuxDeviceConfigure(Context, kAuxDefaultRegister4C);
+  for (UINT32 Index = 0; Index < sizeof(AuxTable50); ++Index) {
+    AuxRegWrite(Context, static_cast<UINT8>(kAuxTable50First + Index), AuxTable50[Index]);
+  }
+  AuxRegWrite(Context, 0x4A, static_cast<UINT8>(AuxRegRead(Context, 0x4A) & 0xDF));
+  return EFI_SUCCESS;
+}
