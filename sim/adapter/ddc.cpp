@@ -1,0 +1,314 @@
+// DDC buses: open-drain SCL/SDA per channel, the wired AND of the GPIO
+// block (a line is pulled low when selected, output-enabled and its level
+// bit is 0) and of every attached device. Devices follow the bus by its
+// edges alone, on the injected clock; a device that stretches the clock
+// holds SCL low for stretch_us after the falling edge of each byte's
+// ninth (acknowledge) clock, so the master sees SCL stay low until then.
+#include "sim/adapter/kt270_model.h"
+#include "sim/adapter/kt270_regs.h"
+
+namespace kt270 {
+namespace {
+
+using detail::DdcChannel;
+using detail::I2cTarget;
+
+enum Phase : uint8_t { kIdle, kAddress, kWrite, kRead, kIgnore };
+
+constexpr uint8_t kEepromAddress = 0xA0;
+constexpr uint8_t kAuxAddress = 0x98;
+constexpr unsigned kAuxChannel = 3;
+constexpr unsigned kSettleRounds = 16;
+
+void Restart(I2cTarget& t) {
+  t.phase = kIdle;
+  t.bits = 0;
+  t.in_ack = false;
+  t.shift = 0;
+  t.out = 0;
+  t.reading = false;
+  t.word_next = false;
+  t.acked = false;
+  t.master_ack = false;
+  t.pull_sda = false;
+  t.stretching = false;
+  t.stretch_end = 0;
+}
+
+bool PullsScl(const I2cTarget& t, uint64_t now) {
+  return t.present && (t.faults.stuck_clock || (t.stretching && now < t.stretch_end));
+}
+
+bool PullsSda(const I2cTarget& t) { return t.present && (t.faults.stuck_data || t.pull_sda); }
+
+bool MayAck(I2cTarget& t) {
+  if (t.faults.nak_after >= 0 && t.acks_given >= static_cast<uint32_t>(t.faults.nak_after)) {
+    return false;
+  }
+  ++t.acks_given;
+  return true;
+}
+
+void Stretch(I2cTarget& t, uint64_t now) {
+  if (t.faults.stretch_us == 0) return;
+  t.stretching = true;
+  t.stretch_end = now + t.faults.stretch_us;
+}
+
+uint8_t Fetch(I2cTarget& t) {
+  uint8_t v = t.mem[t.pointer];
+  t.pointer = (t.pointer + 1) % t.size;
+  return v;
+}
+
+// A whole byte from the master has been clocked in (eighth falling edge).
+// Returns whether the target acknowledges it.
+bool TakeByte(I2cTarget& t, Stats& stats) {
+  uint8_t b = t.shift;
+  if (t.phase == kAddress) {
+    if ((b & 0xFE) != t.address || !MayAck(t)) return false;
+    t.reading = (b & 1) != 0;
+    t.word_next = !t.reading;
+    return true;
+  }
+  if (!MayAck(t)) return false;
+  if (t.word_next) {
+    t.pointer = b % t.size;
+    t.word_next = false;
+  } else if (t.writable) {
+    t.mem[t.pointer] = b;
+    t.pointer = (t.pointer + 1) % t.size;
+    ++stats.aux_writes;
+  } else {
+    ++stats.eeprom_writes_ignored;
+  }
+  return true;
+}
+
+void TargetEdge(I2cTarget& t, bool scl0, bool sda0, bool scl, bool sda, uint64_t now,
+                Stats& stats) {
+  if (scl0 && scl && sda0 != sda) {
+    // START (or repeated START) on a falling SDA, STOP on a rising one.
+    bool start = !sda;
+    Restart(t);
+    if (start) t.phase = kAddress;
+    return;
+  }
+  if (t.phase == kIdle || t.phase == kIgnore || scl0 == scl) return;
+  bool receiving = t.phase == kAddress || t.phase == kWrite;
+  if (scl) {
+    // Rising edge: the receiver samples; the ninth clock is the acknowledge.
+    if (t.bits < 8) {
+      if (receiving) t.shift = static_cast<uint8_t>((t.shift << 1) | (sda ? 1 : 0));
+      ++t.bits;
+    } else {
+      t.in_ack = true;
+      if (!receiving) t.master_ack = !sda;
+    }
+    return;
+  }
+  // Falling edge: the transmitter changes SDA while the clock is low.
+  if (t.in_ack) {
+    // End of the acknowledge clock: the next byte begins.
+    t.in_ack = false;
+    t.bits = 0;
+    t.shift = 0;
+    t.pull_sda = false;
+    if (receiving) {
+      bool acked = t.acked;
+      t.acked = false;
+      if (!acked) return;
+      Stretch(t, now);
+      if (t.phase == kAddress) t.phase = t.reading ? kRead : kWrite;
+      if (t.phase != kRead) return;
+    } else if (!t.master_ack) {
+      t.phase = kIgnore;  // the master took its last byte: wait for STOP
+      return;
+    } else {
+      Stretch(t, now);
+    }
+    t.out = Fetch(t);
+    t.pull_sda = (t.out & 0x80) == 0;
+    return;
+  }
+  if (t.bits == 0) return;  // the falling edge that completes a START
+  if (receiving) {
+    if (t.bits == 8) {
+      t.acked = TakeByte(t, stats);
+      t.pull_sda = t.acked;
+      if (!t.acked) t.phase = kIgnore;
+    }
+    return;
+  }
+  // Sending: present the next bit, or let go for the master's acknowledge.
+  t.pull_sda = t.bits < 8 && (t.out & (0x80 >> t.bits)) == 0;
+}
+
+uint32_t GpioReg(unsigned channel, uint32_t which) {
+  return reg::kDdcFirst + (channel - 1) * reg::kDdcStride + which;
+}
+
+}  // namespace
+
+void Adapter::DdcInit() {
+  for (unsigned i = 0; i < 3; ++i) {
+    DdcChannel& c = ddc_[i];
+    c.eeprom = I2cTarget{};
+    c.aux = I2cTarget{};
+    c.eeprom.address = kEepromAddress;
+    c.eeprom.faults = NoFaults();
+    c.aux.address = kAuxAddress;
+    c.aux.faults = NoFaults();
+    Restart(c.eeprom);
+    Restart(c.aux);
+    c.scl = true;
+    c.sda = true;
+    c.clocks = 0;
+  }
+  for (unsigned r = 0; r < kAuxRegs; ++r) aux_regs_[r] = 0;
+  I2cTarget& aux = ddc_[kAuxChannel - 1].aux;
+  aux.present = config_.aux_present;
+  aux.writable = true;
+  aux.mem = aux_regs_;
+  aux.size = kAuxRegs;
+}
+
+void Adapter::DdcRelease() {
+  for (unsigned ch = 1; ch <= 3; ++ch) FreeEeprom(ch);
+}
+
+void Adapter::FreeEeprom(unsigned channel) {
+  I2cTarget& t = ddc_[channel - 1].eeprom;
+  if (t.owned && t.mem != nullptr && env_.free) env_.free(env_.ctx, t.mem);
+  t.mem = nullptr;
+  t.size = 0;
+  t.owned = false;
+  t.present = false;
+}
+
+bool Adapter::SetEeprom(unsigned channel, const uint8_t* image, uint32_t size,
+                        const I2cFaults& faults, bool present) {
+  FreeEeprom(channel);
+  I2cTarget& t = ddc_[channel - 1].eeprom;
+  Restart(t);
+  t.faults = faults;
+  t.acks_given = 0;
+  t.pointer = 0;
+  if (present && image != nullptr && size != 0) {
+    t.mem = static_cast<uint8_t*>(env_.alloc(env_.ctx, size));
+    if (t.mem == nullptr) return false;
+    for (uint32_t i = 0; i < size; ++i) t.mem[i] = image[i];
+    t.size = size;
+    t.owned = true;
+  }
+  t.present = present;
+  DdcAccess(channel);
+  return true;
+}
+
+bool Adapter::Attach(unsigned channel, const DdcDevice* device) {
+  if (channel < 1 || channel > 3) return false;
+  if (device == nullptr) return SetEeprom(channel, nullptr, 0, NoFaults(), false);
+  return SetEeprom(channel, device->edid, device->edid_size, device->faults, true);
+}
+
+void Adapter::SetAux(bool present, const I2cFaults* faults) {
+  I2cTarget& t = ddc_[kAuxChannel - 1].aux;
+  Restart(t);
+  t.present = present;
+  t.faults = faults ? *faults : NoFaults();
+  t.acks_given = 0;
+  DdcAccess(kAuxChannel);
+}
+
+uint32_t Adapter::DdcLines(unsigned channel) {
+  if (channel < 1 || channel > 3) return reg::kDdcScl | reg::kDdcSda;
+  DdcAccess(channel);
+  const DdcChannel& c = ddc_[channel - 1];
+  return (c.scl ? reg::kDdcScl : 0) | (c.sda ? reg::kDdcSda : 0);
+}
+
+void Adapter::DdcAccess(unsigned channel) { DdcSettle(channel, Now()); }
+
+void Adapter::DdcSettle(unsigned channel, uint64_t now) {
+  DdcChannel& c = ddc_[channel - 1];
+  I2cTarget* targets[2] = {&c.eeprom, &c.aux};
+  for (I2cTarget* t : targets) {
+    if (t->stretching && now >= t->stretch_end) t->stretching = false;
+  }
+  uint32_t select = Stored(GpioReg(channel, reg::kDdcSelect));
+  uint32_t level = Stored(GpioReg(channel, reg::kDdcLevel));
+  uint32_t enable = Stored(GpioReg(channel, reg::kDdcEnable));
+  uint32_t driven_low = select & enable & ~level;
+  for (unsigned round = 0; round < kSettleRounds; ++round) {
+    bool scl = (driven_low & reg::kDdcScl) == 0;
+    bool sda = (driven_low & reg::kDdcSda) == 0;
+    for (I2cTarget* t : targets) {
+      if (PullsScl(*t, now)) scl = false;
+      if (PullsSda(*t)) sda = false;
+    }
+    if (scl == c.scl && sda == c.sda) return;
+    if (scl != c.scl && sda != c.sda) {
+      // Both at once: take the clock first when it falls and the data
+      // first when it rises, so that no START or STOP is invented.
+      if (scl) {
+        scl = c.scl;
+      } else {
+        sda = c.sda;
+      }
+    }
+    DdcEdge(channel, scl, sda, now);
+  }
+}
+
+void Adapter::DdcEdge(unsigned channel, bool scl, bool sda, uint64_t now) {
+  DdcChannel& c = ddc_[channel - 1];
+  bool scl0 = c.scl, sda0 = c.sda;
+  c.scl = scl;
+  c.sda = sda;
+  DdcBusStats& bus = stats_.ddc[channel - 1];
+  if (scl0 && scl && sda0 != sda) {
+    if (sda) {
+      ++bus.stops;
+    } else {
+      ++bus.starts;
+    }
+    c.clocks = 0;
+  } else if (!scl0 && scl) {
+    if (c.clocks < 8) {
+      ++c.clocks;
+    } else {
+      c.clocks = 0;
+      if (sda) {
+        ++bus.naks;
+      } else {
+        ++bus.acks;
+      }
+    }
+  }
+  I2cTarget* targets[2] = {&c.eeprom, &c.aux};
+  for (I2cTarget* t : targets) {
+    if (t->present && t->mem != nullptr) TargetEdge(*t, scl0, sda0, scl, sda, now, stats_);
+  }
+}
+
+bool Adapter::Plug(const Monitor& monitor) {
+  unsigned index = static_cast<unsigned>(monitor.connector);
+  if (index >= kConnectorCount) return false;
+  unsigned channel = kConnectorChannel[index];
+  for (unsigned i = 0; i < kConnectorCount; ++i) {
+    if (i != index && plugged_[i] && kConnectorChannel[i] == channel) return false;
+  }
+  if (!SetEeprom(channel, monitor.edid, monitor.edid_size, monitor.ddc, true)) return false;
+  plugged_[index] = true;
+  return true;
+}
+
+void Adapter::Unplug(Connector connector) {
+  unsigned index = static_cast<unsigned>(connector);
+  if (index >= kConnectorCount || !plugged_[index]) return;
+  plugged_[index] = false;
+  SetEeprom(kConnectorChannel[index], nullptr, 0, NoFaults(), false);
+}
+
+}  // namespace kt270

@@ -1,0 +1,289 @@
+// DDC buses: an I2C master bit-banged through the GPIO registers in the
+// test itself, against the EEPROM and auxiliary devices and their faults.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tests/adapter/model_fixture.h"
+
+namespace kt270::test {
+namespace {
+
+// Open-drain master: output level 0, a set enable bit pulls its line low.
+// Waits for a stretched clock at most `patience` polls of 10 us.
+struct Master {
+  Bench& b;
+  unsigned channel;
+  unsigned patience = 500;
+  bool scl_low = false, sda_low = false;
+  uint64_t longest_wait = 0;
+
+  uint32_t Reg(uint32_t which) const { return 0x7E40 + (channel - 1) * 0x10 + which; }
+  void Apply() {
+    b.W32(Reg(0x0), 0x101);
+    b.W32(Reg(0x4), 0);
+    b.W32(Reg(0x8), (scl_low ? 0x001u : 0) | (sda_low ? 0x100u : 0));
+    b.now += 5;
+  }
+  bool Scl() { return (b.R32(Reg(0xC)) & 0x001) != 0; }
+  bool Sda() { return (b.R32(Reg(0xC)) & 0x100) != 0; }
+  bool ReleaseClock() {
+    scl_low = false;
+    Apply();
+    uint64_t from = b.now;
+    for (unsigned i = 0; i < patience && !Scl(); ++i) b.now += 10;
+    if (b.now - from > longest_wait) longest_wait = b.now - from;
+    return Scl();
+  }
+  bool Start() {
+    sda_low = false;
+    Apply();
+    if (!ReleaseClock() || !Sda()) return false;
+    sda_low = true;
+    Apply();
+    scl_low = true;
+    Apply();
+    return true;
+  }
+  bool Stop() {
+    scl_low = true;
+    Apply();
+    sda_low = true;
+    Apply();
+    if (!ReleaseClock()) return false;
+    sda_low = false;
+    Apply();
+    return Sda();
+  }
+  bool WriteBit(bool bit) {
+    scl_low = true;
+    Apply();
+    sda_low = !bit;
+    Apply();
+    if (!ReleaseClock()) return false;
+    b.now += 5;
+    scl_low = true;
+    Apply();
+    return true;
+  }
+  int ReadBit() {
+    scl_low = true;
+    Apply();
+    sda_low = false;
+    Apply();
+    if (!ReleaseClock()) return -1;
+    int bit = Sda() ? 1 : 0;
+    scl_low = true;
+    Apply();
+    return bit;
+  }
+  // 0 acknowledged, 1 not acknowledged, -1 clock stuck.
+  int WriteByte(uint8_t v) {
+    for (int i = 7; i >= 0; --i) {
+      if (!WriteBit((v >> i) & 1)) return -1;
+    }
+    return ReadBit();
+  }
+  int ReadByte(bool last) {
+    int v = 0;
+    for (int i = 0; i < 8; ++i) {
+      int bit = ReadBit();
+      if (bit < 0) return -1;
+      v = v << 1 | bit;
+    }
+    return WriteBit(last) ? v : -1;
+  }
+  // Sets the word address, then reads n bytes sequentially.
+  std::vector<int> Read(uint8_t address, uint8_t word, size_t n) {
+    std::vector<int> out;
+    if (!Start() || WriteByte(address) != 0 || WriteByte(word) != 0) {
+      Stop();
+      return out;
+    }
+    if (!Start() || WriteByte(address | 1) != 0) {
+      Stop();
+      return out;
+    }
+    for (size_t i = 0; i < n; ++i) out.push_back(ReadByte(i + 1 == n));
+    Stop();
+    return out;
+  }
+};
+
+std::vector<int> AsInts(const std::vector<uint8_t>& bytes, size_t from, size_t n) {
+  return std::vector<int>(bytes.begin() + from, bytes.begin() + from + n);
+}
+
+TEST(Ddc, SequentialEdidReadAcrossBlocks) {
+  Bench b;
+  std::vector<uint8_t> edid = MakeEdid(0x21, 0x08, 0, nullptr, 2);
+  DdcDevice dev{edid.data(), static_cast<uint32_t>(edid.size()), NoFaults()};
+  ASSERT_TRUE(b.a().Attach(2, &dev));
+  Master m{b, 2};
+  // Three blocks in one read from word address 0.
+  EXPECT_EQ(m.Read(0xA0, 0x00, 384), AsInts(edid, 0, 384));
+  // A word address selects within the first 256 bytes.
+  EXPECT_EQ(m.Read(0xA0, 0x80, 16), AsInts(edid, 128, 16));
+  EXPECT_EQ(b.a().stats().ddc[1].starts, 4u);
+  EXPECT_EQ(b.a().stats().ddc[1].stops, 2u);
+  // Channel 1 is a separate bus with nobody on it.
+  Master other{b, 1};
+  ASSERT_TRUE(other.Start());
+  EXPECT_EQ(other.WriteByte(0xA0), 1);
+  EXPECT_EQ(other.ReadByte(true), 0xFF);  // floating lines read high
+  EXPECT_TRUE(other.Stop());
+  EXPECT_EQ(b.a().stats().ddc[0].naks, 2u);  // the address, then our own last-byte NAK
+}
+
+TEST(Ddc, WrongAddressAndWritesToTheEepromAreHandled) {
+  Bench b;
+  std::vector<uint8_t> edid = MakeEdid(0, 0, 0);
+  DdcDevice dev{edid.data(), 128, NoFaults()};
+  b.a().Attach(1, &dev);
+  Master m{b, 1};
+  ASSERT_TRUE(m.Start());
+  EXPECT_EQ(m.WriteByte(0xA2), 1);
+  ASSERT_TRUE(m.Stop());
+  // Writes are acknowledged but the image is write-protected.
+  ASSERT_TRUE(m.Start());
+  EXPECT_EQ(m.WriteByte(0xA0), 0);
+  EXPECT_EQ(m.WriteByte(0x08), 0);
+  EXPECT_EQ(m.WriteByte(0x5A), 0);
+  ASSERT_TRUE(m.Stop());
+  EXPECT_EQ(b.a().stats().eeprom_writes_ignored, 1u);
+  EXPECT_EQ(m.Read(0xA0, 0x08, 1), AsInts(edid, 8, 1));
+}
+
+TEST(Ddc, ClockStretchingIsMeasuredOnTheVirtualClock) {
+  Bench b;
+  std::vector<uint8_t> edid = MakeEdid(0x01, 0, 0);
+  I2cFaults f = NoFaults();
+  f.stretch_us = 300;
+  DdcDevice dev{edid.data(), 128, f};
+  b.a().Attach(1, &dev);
+  Master m{b, 1};
+  ASSERT_TRUE(m.Start());
+  ASSERT_EQ(m.WriteByte(0xA0), 0);
+  // The device holds SCL low after the acknowledge clock: released by the
+  // master, it still reads low.
+  m.scl_low = false;
+  m.Apply();
+  EXPECT_FALSE(m.Scl());
+  b.now += 300;
+  EXPECT_TRUE(m.Scl());
+  m.scl_low = true;
+  m.Apply();
+  m.Stop();
+  EXPECT_EQ(m.Read(0xA0, 0x23, 3), AsInts(edid, 0x23, 3));
+  EXPECT_GE(m.longest_wait, 280u);
+  EXPECT_LE(m.longest_wait, 300u);
+
+  // 4.9 ms is waited for by a 500 x 10 us poll; 6 ms is not.
+  f.stretch_us = 4900;
+  dev.faults = f;
+  b.a().Attach(1, &dev);
+  EXPECT_EQ(m.Read(0xA0, 0, 2), AsInts(edid, 0, 2));
+  f.stretch_us = 6000;
+  dev.faults = f;
+  b.a().Attach(1, &dev);
+  ASSERT_TRUE(m.Start());
+  ASSERT_EQ(m.WriteByte(0xA0), 0);
+  EXPECT_EQ(m.WriteByte(0x00), -1);
+}
+
+TEST(Ddc, NakAfterNBytes) {
+  Bench b;
+  std::vector<uint8_t> edid = MakeEdid(0, 0, 0);
+  I2cFaults f = NoFaults();
+  f.nak_after = 2;  // answers a probe (address and word), then nothing
+  DdcDevice dev{edid.data(), 128, f};
+  b.a().Attach(3, &dev);
+  b.a().SetAux(false, nullptr);
+  Master m{b, 3};
+  ASSERT_TRUE(m.Start());
+  EXPECT_EQ(m.WriteByte(0xA0), 0);
+  EXPECT_EQ(m.WriteByte(0x00), 0);
+  ASSERT_TRUE(m.Stop());
+  ASSERT_TRUE(m.Start());
+  EXPECT_EQ(m.WriteByte(0xA1), 1);
+  ASSERT_TRUE(m.Stop());
+  // Re-attaching gives a fresh device.
+  b.a().Attach(3, &dev);
+  EXPECT_EQ(m.Read(0xA0, 0, 1).size(), 0u);  // word write is the third ack
+}
+
+TEST(Ddc, StuckLinesAndNothingAttached) {
+  Bench b;
+  I2cFaults f = NoFaults();
+  f.stuck_clock = true;
+  DdcDevice dev{nullptr, 0, f};
+  b.a().Attach(1, &dev);
+  Master m{b, 1};
+  EXPECT_FALSE(m.Start());
+  EXPECT_EQ(b.a().DdcLines(1) & 1, 0u);
+
+  f = NoFaults();
+  f.stuck_data = true;
+  dev.faults = f;
+  b.a().Attach(1, &dev);
+  EXPECT_FALSE(m.Start());  // data cannot go high
+  EXPECT_EQ(b.a().DdcLines(1), 0x001u);
+
+  b.a().Attach(1, nullptr);
+  EXPECT_EQ(b.a().DdcLines(1), 0x101u);
+  ASSERT_TRUE(m.Start());
+  EXPECT_EQ(m.WriteByte(0xA0), 1);
+  EXPECT_TRUE(m.Stop());
+}
+
+TEST(Ddc, ChannelThreeCarriesTheAuxDeviceBesideAnEeprom) {
+  Bench b;
+  std::vector<uint8_t> edid = MakeEdid(0x55, 0, 0);
+  DdcDevice dev{edid.data(), 128, NoFaults()};
+  b.a().Attach(3, &dev);
+  Master m{b, 3};
+  ASSERT_TRUE(m.Start());
+  ASSERT_EQ(m.WriteByte(0x98), 0);
+  ASSERT_EQ(m.WriteByte(0x4A), 0);
+  ASSERT_EQ(m.WriteByte(0x38), 0);
+  ASSERT_EQ(m.WriteByte(0x1A), 0);  // auto-increment to 0x4B
+  ASSERT_TRUE(m.Stop());
+  EXPECT_EQ(b.a().AuxReg(0x4A), 0x38);
+  EXPECT_EQ(b.a().AuxReg(0x4B), 0x1A);
+  EXPECT_EQ(m.Read(0x98, 0x4A, 2), (std::vector<int>{0x38, 0x1A}));
+  EXPECT_EQ(m.Read(0xA0, 35, 1), (std::vector<int>{0x55}));
+  // Without the aux device its address goes unanswered.
+  b.a().SetAux(false, nullptr);
+  ASSERT_TRUE(m.Start());
+  EXPECT_EQ(m.WriteByte(0x98), 1);
+  m.Stop();
+  // The aux device lives on channel 3 only.
+  b.a().SetAux(true, nullptr);
+  Master one{b, 1};
+  ASSERT_TRUE(one.Start());
+  EXPECT_EQ(one.WriteByte(0x98), 1);
+  one.Stop();
+}
+
+TEST(Ddc, MonitorsPlugAndUnplugAtRunTime) {
+  Bench b;
+  std::vector<uint8_t> edid = MakeEdid(0x01, 0, 0);
+  Monitor mon{edid.data(), 128, Connector::kAnalogB, NoFaults()};
+  Master m{b, 2};
+  ASSERT_TRUE(m.Start());
+  EXPECT_EQ(m.WriteByte(0xA0), 1);
+  m.Stop();
+  ASSERT_TRUE(b.a().Plug(mon));
+  EXPECT_TRUE(b.a().Plugged(Connector::kAnalogB));
+  EXPECT_EQ(m.Read(0xA0, 0, 8), AsInts(edid, 0, 8));
+  Monitor tv{edid.data(), 128, Connector::kTv, NoFaults()};
+  EXPECT_FALSE(b.a().Plug(tv));  // same DDC channel is taken
+  b.a().Unplug(Connector::kAnalogB);
+  ASSERT_TRUE(m.Start());
+  EXPECT_EQ(m.WriteByte(0xA0), 1);
+  m.Stop();
+  EXPECT_TRUE(b.a().Plug(tv));
+}
+
+}  // namespace
+}  // namespace kt270::test
