@@ -285,5 +285,142 @@ TEST(Ddc, MonitorsPlugAndUnplugAtRunTime) {
   EXPECT_TRUE(b.a().Plug(tv));
 }
 
+// The bus sequence of the firmware's DDC layer as its description gives
+// it (line-state byte, three register writes per line change, 5 us after
+// each), so that the model is known to answer exactly that master.
+struct DescribedMaster {
+  Bench& b;
+  unsigned channel;
+  uint8_t state = 0;
+
+  uint32_t Reg(uint32_t which) const { return 0x7E40 + (channel - 1) * 0x10 + which; }
+  void Stall(uint64_t us) { b.now += us; }
+  void Apply(uint8_t s) {
+    b.W32(Reg(0x0), 0x101);
+    b.W32(Reg(0x4), 0);
+    uint32_t e = 0;
+    if ((s & 0x20) && !(s & 0x04)) e |= 0x100;
+    if ((s & 0x10) && !(s & 0x02)) e |= 0x1;
+    b.W32(Reg(0x8), e);
+  }
+  void Line(uint8_t s) {
+    Apply(s);
+    Stall(5);
+    state = s;
+  }
+  void Clock(bool high) { Line(high ? (state | 0x12) : ((state | 0x10) & ~0x02)); }
+  void Data(bool high) { Line(high ? (state | 0x24) : ((state | 0x20) & ~0x04)); }
+  uint8_t Sample() {
+    uint32_t e = b.R32(Reg(0x8)), i = b.R32(Reg(0xC));
+    return (e & 0x100 ? 0x20 : 0) | (i & 0x100 ? 0x04 : 0) | (e & 1 ? 0x10 : 0) | (i & 1 ? 0x02 : 0);
+  }
+  bool WaitClockHigh() {
+    Clock(true);
+    for (int i = 0; i < 500 && !(Sample() & 0x02); ++i) Stall(10);
+    return (Sample() & 0x02) != 0;
+  }
+  bool Start() {
+    Data(true);
+    Stall(5);
+    if (!WaitClockHigh()) return false;
+    Stall(5);
+    Data(false);
+    Stall(15);
+    Clock(false);
+    Stall(5);
+    return true;
+  }
+  bool Stop() {
+    Clock(false);
+    Stall(5);
+    Data(false);
+    Stall(5);
+    if (!WaitClockHigh()) return false;
+    Stall(5);
+    Data(true);
+    Stall(15);
+    return true;
+  }
+  bool WriteBit(bool bit) {
+    Clock(false);
+    Stall(5);
+    Data(bit);
+    Stall(5);
+    if (!WaitClockHigh()) return false;
+    Stall(10);
+    Clock(false);
+    Stall(5);
+    return true;
+  }
+  int ReadBit() {
+    Clock(false);
+    Stall(5);
+    Data(true);
+    Stall(5);
+    WaitClockHigh();
+    Stall(25);
+    int bit = (Sample() & 0x04) ? 1 : 0;
+    Clock(false);
+    Stall(5);
+    return bit;
+  }
+  bool WriteByte(uint8_t v) {
+    for (int i = 7; i >= 0; --i) {
+      if (!WriteBit(v & (1 << i))) return false;
+    }
+    return ReadBit() == 0;
+  }
+  uint8_t ReadByte(bool last) {
+    int v = 0;
+    for (int i = 0; i < 8; ++i) v = v << 1 | ReadBit();
+    WriteBit(last);
+    return static_cast<uint8_t>(v);
+  }
+  bool Probe() {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      if (Start() && WriteByte(0xA0)) {
+        WriteByte(0x00);
+        Stop();
+        Stall(500);
+        return true;
+      }
+      Stop();
+    }
+    Stop();
+    return false;
+  }
+  bool ReadBlock(std::vector<uint8_t>* out) {
+    if (!Start()) return false;
+    if (!WriteByte(0xA1)) {
+      Stop();
+      return false;
+    }
+    out->clear();
+    for (int i = 0; i < 128; ++i) out->push_back(ReadByte(i == 127));
+    Stop();
+    return true;
+  }
+};
+
+TEST(Ddc, DescribedMasterSequenceReadsTheEdid) {
+  Bench b;
+  std::vector<uint8_t> edid = MakeEdid(0x21, 0x08, 0, nullptr, 1);
+  I2cFaults f = NoFaults();
+  f.stretch_us = 4000;
+  DdcDevice dev{edid.data(), static_cast<uint32_t>(edid.size()), f};
+  b.a().Attach(1, &dev);
+  DescribedMaster m{b, 1};
+  ASSERT_TRUE(m.Probe());
+  std::vector<uint8_t> block;
+  ASSERT_TRUE(m.ReadBlock(&block));
+  EXPECT_EQ(block, std::vector<uint8_t>(edid.begin(), edid.begin() + 128));
+
+  // Nobody on channel 2: eight attempts and nine stop conditions.
+  DescribedMaster empty{b, 2};
+  EXPECT_FALSE(empty.Probe());
+  EXPECT_EQ(b.a().stats().ddc[1].starts, 8u);
+  EXPECT_EQ(b.a().stats().ddc[1].stops, 9u);
+}
+
 }  // namespace
 }  // namespace kt270::test
