@@ -8,6 +8,7 @@
 #include "driver/core/devices.h"
 #include "driver/core/pending.h"
 #include "driver/core/version.h"
+#include "driver/engine/outputs.h"
 #include "driver/lib/driverlib.h"
 #include "driver/platform/adapter.h"
 #include "driver/platform/properties.h"

@@ -78,9 +78,3 @@ EFI_STATUS NameDisplayNodes(ADAPTER_CONTEXT* Context) {
   (void)Context;
   return EFI_SUCCESS;
 }
-
-// Placeholder until display output sequencing lands.
-EFI_STATUS ShutDownOutputs(ADAPTER_CONTEXT* Context) {
-  (void)Context;
-  return EFI_SUCCESS;
-}

@@ -23,6 +23,3 @@ EFI_STATUS EFIAPI DisplayGetInfo(QUOVAN_DISPLAY_INTERFACE* This, EFI_GUID* Key, 
 
 // Display-node names (driver/platform).
 EFI_STATUS NameDisplayNodes(ADAPTER_CONTEXT* Context);
-
-// Output sequencing (driver/engine).
-EFI_STATUS ShutDownOutputs(ADAPTER_CONTEXT* Context);

@@ -1,0 +1,141 @@
+#include "driver/engine/crtc.h"
+
+#include "driver/engine/engine_regs.h"
+#include "driver/engine/pll.h"
+#include "driver/engine/timing.h"
+#include "driver/hw/regs.h"
+
+namespace {
+
+// What differs between the two CRTCs beyond the +0x800 register block.
+struct CRTC_UNIT {
+  UINT32 SurfaceBase;
+  UINT32 WindowStart;
+  UINT32 WindowEnd;
+  UINT32 WindowPitch;
+  UINT32 PllControl;
+};
+
+const CRTC_UNIT CrtcUnits[2] = {
+    {CRTC1_SURFACE_BASE, CRTC1_WINDOW_START, CRTC1_WINDOW_END, CRTC1_WINDOW_PITCH, PLL1_CONTROL},
+    {CRTC2_SURFACE_BASE, CRTC2_WINDOW_START, CRTC2_WINDOW_END, CRTC2_WINDOW_PITCH, PLL2_CONTROL},
+};
+
+constexpr UINT32 SURFACE_FORMAT_DEPTH_MASK = 0x3;
+constexpr UINT32 SURFACE_FORMAT_BIT20 = 1u << 20;
+constexpr UINT32 SURFACE_FORMAT_BIT21 = 1u << 21;
+constexpr UINT8 SURFACE_FORMAT_32BPP = 2;
+constexpr UINT32 LUT_ENTRIES = 256;
+
+// An m-bit value widened to n bits (n >= m) by repeating its top bits.
+UINT32 WidenBits(UINT32 Value, UINT32 From, UINT32 To) {
+  return (Value << (To - From)) | (Value >> (From - (To - From)));
+}
+
+}  // namespace
+
+UINT32 SurfacePitch(UINT32 Width, UINT32 BytesPerPixel) { return ((Width * BytesPerPixel + 255) & ~255u) / 4; }
+
+UINT32 SurfaceEnd(UINT32 Base, UINT32 Pitch, UINT32 Height) {
+  return (((Base + Pitch * Height) * 4 + 0x7FF) & ~0x7FFu) - 1;
+}
+
+UINT32 SurfacePitchWord(UINT32 Pitch) { return ((Pitch / 2) & 0x1FFF) | 0x10000; }
+
+EFI_STATUS SetCrtcMode(ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT8 OutputChannel) {
+  EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
+  const CRTC_UNIT& Unit = CrtcUnits[Crtc == 0 ? 0 : 1];
+  UINT32 Block = CrtcBlockOffset(Crtc);
+
+  UINT32 HSyncControl = RegRead32(PciIo, Block + CRTC_H_SYNC_CONTROL);
+  UINT32 VSyncControl = RegRead32(PciIo, Block + CRTC_V_SYNC_CONTROL);
+
+  CRTC_TIMING Timing;
+  BuildCrtcTiming(Context, OutputChannel, &Timing);
+  UINT32 Width = Timing.ActiveWidth;
+  UINT32 Height = Timing.ActiveHeight;
+  UINT32 Pitch = SurfacePitch(Width, Timing.BytesPerPixel);
+  UINT32 End = SurfaceEnd(Unit.SurfaceBase, Pitch, Height);
+
+  // Without a divider setting the PLL keeps its previous programming and
+  // the mode set goes on regardless.
+  ProgramPixelPll(Context, OutputChannel, Crtc);
+  RegWrite32(PciIo, Block + SCALER_UPDATE, 0x10);
+
+  UGA_MODE_RECORD& Native = Context->NativeMode[Context->CurrentDisplay];
+  Native.HorizontalResolution = Width;
+  Native.VerticalResolution = Height;
+  Native.ColorDepth = 32;
+  Native.RefreshRate = ComputeRefresh(Timing.PixelClock, Timing.HTotalReg, Timing.VTotalReg);
+
+  WriteCrtcTiming(Context, Crtc, &Timing, HSyncControl, VSyncControl);
+
+  RegWrite32(PciIo, Block + CRTC_SURFACE_BASE, Unit.SurfaceBase);
+  RegWrite32(PciIo, Block + SCALER_SOURCE_SIZE, (Width << 16) | Height);
+  RegWrite32(PciIo, Block + CRTC_FETCH_WIDTH, Width);
+  RegWrite32(PciIo, Block + CRTC_SURFACE_PITCH, Pitch);
+  RegWrite32(PciIo, Block + CRTC_FETCH_HEIGHT, Height);
+  RegWrite32(PciIo, Block + CRTC_SURFACE_ENABLE, 1);
+  RegWrite8(PciIo, Block + CRTC_SURFACE_FORMAT, SURFACE_FORMAT_32BPP);
+  if (Crtc == 0) {
+    // The drawing engine works on CRTC 1's surface.
+    RegWrite32(PciIo, ENGINE_DEST_PITCH, Pitch * 4);
+    RegWrite32(PciIo, ENGINE_LINE_LENGTH, Pitch * 4);
+  }
+  UINT32 Format = RegRead32(PciIo, Block + CRTC_SURFACE_FORMAT);
+  RegWrite32(PciIo, Block + CRTC_SURFACE_FORMAT, (Format & ~SURFACE_FORMAT_BIT20) | SURFACE_FORMAT_BIT21);
+
+  RegWrite32(PciIo, SURFACE_WINDOW_CONTROL, 0);
+  RegWrite32(PciIo, Unit.WindowPitch, SurfacePitchWord(Pitch));
+  RegWrite32(PciIo, Unit.WindowStart, Unit.SurfaceBase);
+  RegWrite32(PciIo, Unit.WindowEnd, End);
+  if (Crtc != 0) RegWrite32(PciIo, CRTC2_SURFACE_UPDATE, 1);
+  RegWrite32(PciIo, Block + CRTC_CONTROL, CRTC_CONTROL_RUN);
+  return EFI_SUCCESS;
+}
+
+void DisableCrtc(ADAPTER_CONTEXT* Context, UINT8 Crtc) {
+  EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
+  const CRTC_UNIT& Unit = CrtcUnits[Crtc == 0 ? 0 : 1];
+
+  RegWrite32(PciIo, CrtcBlockOffset(Crtc) + CRTC_CONTROL, CRTC_CONTROL_OFF);
+  // CRTC 1's PLL control is rewritten as a dword, CRTC 2's as a byte.
+  if (Crtc == 0) {
+    RegWrite32(PciIo, Unit.PllControl, RegRead32(PciIo, Unit.PllControl) | PLL_CONTROL_HOLD);
+  } else {
+    RegWrite8(PciIo, Unit.PllControl, (UINT8)(RegRead8(PciIo, Unit.PllControl) | PLL_CONTROL_HOLD));
+  }
+  RegWrite32(PciIo, Unit.WindowStart, 0);
+  RegWrite32(PciIo, Unit.WindowEnd, 0);
+  RegWrite32(PciIo, Unit.WindowPitch, 0);
+}
+
+void SetSurfaceDepth(ADAPTER_CONTEXT* Context) {
+  UINT8 Display = Context->CurrentDisplay;
+  UINT8 Crtc = Context->CrtcIndex[Display];
+  if (Crtc != 0 && Crtc != 1) return;
+
+  UINT32 Code;
+  switch (Context->CurrentMode[Display].ColorDepth) {
+    case 8: Code = 0; break;
+    case 16: Code = 1; break;
+    case 32: Code = 2; break;
+    default: return;
+  }
+  UINT32 Offset = CrtcBlockOffset(Crtc) + CRTC_SURFACE_FORMAT;
+  UINT32 Format = RegRead32(Context->PciIo, Offset);
+  RegWrite32(Context->PciIo, Offset, (Format & ~SURFACE_FORMAT_DEPTH_MASK) | Code);
+}
+
+void LoadIdentityLut(ADAPTER_CONTEXT* Context) {
+  EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
+  for (UINT8 Table = 0; Table < 2; Table++) {
+    RegWrite8(PciIo, LUT_TABLE_SELECT, Table);
+    for (UINT32 Index = 0; Index < LUT_ENTRIES; Index++) {
+      // The start index auto-increments after the first entry.
+      if (Index == 0) RegWrite8(PciIo, LUT_START_INDEX, 0);
+      UINT32 E = WidenBits(Index, 8, 10);
+      RegWrite32(PciIo, LUT_DATA, (E << 20) | (E << 10) | E);
+    }
+  }
+}

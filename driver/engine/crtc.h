@@ -1,0 +1,18 @@
+// CRTC mode set and switch-off, surface depth and the colour lookup tables.
+#pragma once
+
+#include "driver/core/context.h"
+
+constexpr UINT32 CRTC1_SURFACE_BASE = 0x00010000;
+constexpr UINT32 CRTC2_SURFACE_BASE = 0x00810000;
+
+// Pitch in 4-byte units: each line rounded up to a multiple of 256 bytes.
+UINT32 SurfacePitch(UINT32 Width, UINT32 BytesPerPixel);
+UINT32 SurfaceEnd(UINT32 Base, UINT32 Pitch, UINT32 Height);
+UINT32 SurfacePitchWord(UINT32 Pitch);
+
+// Crtc 0 (CRTC 1) or 1 (CRTC 2), for display CurrentDisplay.
+EFI_STATUS SetCrtcMode(ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT8 OutputChannel);
+void DisableCrtc(ADAPTER_CONTEXT* Context, UINT8 Crtc);
+void SetSurfaceDepth(ADAPTER_CONTEXT* Context);
+void LoadIdentityLut(ADAPTER_CONTEXT* Context);
