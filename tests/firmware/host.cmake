@@ -1,0 +1,8 @@
+# Firmware tests, registered in the host tree: they boot OVMF under QEMU
+# (TCG) with the images of the EFI tree.
+set(QUOVAN_EFI_IMAGE_DIR ${CMAKE_SOURCE_DIR}/build/efi CACHE PATH "Where the EFI build leaves its images")
+
+add_test(NAME ovmf_smoke
+         COMMAND ${CMAKE_CURRENT_LIST_DIR}/ovmf_smoke.sh
+                 --work ${CMAKE_BINARY_DIR}/ovmf/smoke --images ${QUOVAN_EFI_IMAGE_DIR} --timeout 120)
+set_tests_properties(ovmf_smoke PROPERTIES TIMEOUT 200 LABELS ovmf)

@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# Boots OVMF under QEMU (TCG) with a FAT ESP made from EFI images and a
+# Shell script, and waits until the firmware powers off or the timeout hits.
+#
+#   run_ovmf.sh --work DIR [--images DIR] [--script FILE] [--timeout SECONDS]
+#               [--file PATH]... [--monitor-on serial|debugcon REGEX COMMAND]...
+#               [-- extra qemu arguments]
+#
+# --images    directory holding QuovanUga.efi, KtFakePci.efi, KtCheck.efi
+#             (default: build/efi of this checkout)
+# --script    Shell script run as startup.nsh (default: the smoke scenario)
+# --file      extra file for the ESP root (repeatable)
+# --monitor-on  send COMMAND to the QEMU monitor once REGEX shows up in the
+#             serial console (ANSI escapes stripped) or the debug console;
+#             triggers fire in the order given. The first trigger, always
+#             present, skips the Shell's 5 s countdown with a key press.
+#
+# Leaves in DIR: esp/, vars.fd, debugcon.log (JSON lines of the test
+# images), serial.log (raw console), console.txt (console without ANSI
+# escapes), monitor.log, qemu.cmd, timeline (host seconds at which each
+# "KT-<TAG> <step>" line echoed by the script appeared), and result (qemu
+# exit code, seconds).
+# Exit status: 0 when QEMU ended by itself with status 0, 124 on timeout,
+# otherwise QEMU's status.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/../.." && pwd)
+
+work="" images="$root/build/efi" script="$here/startup.nsh" timeout_s=120
+files=() triggers=() extra=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --work) work=$2; shift 2 ;;
+    --images) images=$2; shift 2 ;;
+    --script) script=$2; shift 2 ;;
+    --timeout) timeout_s=$2; shift 2 ;;
+    --file) files+=("$2"); shift 2 ;;
+    --monitor-on) triggers+=("$2" "$3" "$4"); shift 4 ;;
+    --) shift; extra=("$@"); break ;;
+    *) echo "run_ovmf: unknown argument $1" >&2; exit 2 ;;
+  esac
+done
+[ -n "$work" ] || { echo "run_ovmf: --work DIR is required" >&2; exit 2; }
+
+ovmf_code=/usr/share/OVMF/OVMF_CODE_4M.fd
+ovmf_vars=/usr/share/OVMF/OVMF_VARS_4M.fd
+for f in "$ovmf_code" "$ovmf_vars"; do
+  [ -r "$f" ] || { echo "run_ovmf: $f missing (Debian package ovmf)" >&2; exit 2; }
+done
+command -v qemu-system-x86_64 >/dev/null || { echo "run_ovmf: qemu-system-x86_64 missing (package qemu-system-x86)" >&2; exit 2; }
+
+rm -rf "$work"
+mkdir -p "$work/esp"
+work=$(cd "$work" && pwd)
+for img in QuovanUga.efi KtFakePci.efi KtCheck.efi; do
+  [ -f "$images/$img" ] || { echo "run_ovmf: $images/$img missing (make build)" >&2; exit 2; }
+  cp "$images/$img" "$work/esp/"
+done
+for f in "${files[@]}"; do cp "$f" "$work/esp/"; done
+# The Shell runs startup.nsh only with CRLF line ends.
+sed -e 's/\r$//' -e 's/$/\r/' "$script" > "$work/esp/startup.nsh"
+cp "$ovmf_vars" "$work/vars.fd"
+: > "$work/debugcon.log"
+: > "$work/serial.log"
+
+strip_ansi() { sed -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\x1b[()][A-Za-z0-9]//g' -e 's/\r//g' "$1"; }
+
+qemu=(qemu-system-x86_64
+  -machine q35,accel=tcg -cpu max -m 256M -smp 1
+  -drive "if=pflash,format=raw,unit=0,readonly=on,file=$ovmf_code"
+  -drive "if=pflash,format=raw,unit=1,file=$work/vars.fd"
+  -drive "format=raw,file=fat:rw:$work/esp"
+  -nic none -display none -no-reboot
+  -debugcon "file:$work/debugcon.log" -global isa-debugcon.iobase=0x402
+  -serial "file:$work/serial.log"
+  -monitor stdio -pidfile "$work/qemu.pid"
+  "${extra[@]}")
+printf '%q ' "${qemu[@]}" > "$work/qemu.cmd"
+echo >> "$work/qemu.cmd"
+
+# Feeds the monitor (QEMU's stdin). Every wait is bounded by the run's own
+# timeout; the feeder stays until QEMU is gone so that stdin stays open.
+feed_monitor() {
+  local deadline=$((SECONDS + timeout_s + 5))
+  local all=("serial" "Press ESC in" "sendkey ret" "${triggers[@]}")
+  local i=0
+  while [ $i -lt ${#all[@]} ] && [ $SECONDS -lt $deadline ]; do
+    local log=${all[$i]} regex=${all[$((i + 1))]} cmd=${all[$((i + 2))]} file
+    case "$log" in
+      serial) file="$work/serial.log" ;;
+      debugcon) file="$work/debugcon.log" ;;
+      *) echo "run_ovmf: --monitor-on needs serial or debugcon, not $log" >&2; return ;;
+    esac
+    until strip_ansi "$file" | grep -Eq -- "$regex"; do
+      [ $SECONDS -lt $deadline ] || return 0
+      [ -f "$work/qemu.pid" ] && ! kill -0 "$(cat "$work/qemu.pid")" 2>/dev/null && return 0
+      sleep 0.1
+    done
+    echo "$cmd"
+    i=$((i + 3))
+  done
+  while [ $SECONDS -lt $deadline ] && [ -f "$work/qemu.pid" ] && kill -0 "$(cat "$work/qemu.pid")" 2>/dev/null; do
+    sleep 0.2
+  done
+}
+
+# Host-side timeline: seconds since QEMU start at which each "KT-<tag>
+# <step>" marker that the Shell script echoes first shows on the console.
+record_timeline() {
+  local seen=""
+  while [ ! -f "$work/result" ]; do
+    local t now
+    now=$(date +%s.%N)
+    t=$(awk -v a="$start" -v b="$now" 'BEGIN { printf "%.2f", b - a }')
+    while read -r marker; do
+      case " $seen " in *" $marker "*) continue ;; esac
+      seen="$seen $marker"
+      echo "$t $marker" >> "$work/timeline"
+    done < <(strip_ansi "$work/serial.log" | grep -Eo '^KT-[A-Z]+ [A-Za-z0-9_-]+' | tr ' ' ':')
+    sleep 0.2
+  done
+}
+
+start=$(date +%s.%N)
+: > "$work/timeline"
+record_timeline &
+timeline_pid=$!
+set +e
+feed_monitor | timeout --foreground -k 5 "$timeout_s" "${qemu[@]}" > "$work/monitor.log" 2>&1
+rc=${PIPESTATUS[1]}
+set -e
+end=$(date +%s.%N)
+seconds=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }')
+
+printf 'qemu_status %s\nseconds %s\ntimeout %s\n' "$rc" "$seconds" "$timeout_s" > "$work/result"
+wait "$timeline_pid" || true
+echo "$seconds end" >> "$work/timeline"
+strip_ansi "$work/serial.log" > "$work/console.txt"
+if [ "$rc" -eq 124 ]; then
+  echo "run_ovmf: QEMU did not end within ${timeout_s}s (logs in $work)" >&2
+else
+  echo "run_ovmf: QEMU ended with status $rc after ${seconds}s (logs in $work)"
+fi
+exit "$rc"
