@@ -74,42 +74,40 @@ qemu=(qemu-system-x86_64
   -nic none -display none -no-reboot
   -debugcon "file:$work/debugcon.log" -global isa-debugcon.iobase=0x402
   -serial "file:$work/serial.log"
-  -monitor stdio -pidfile "$work/qemu.pid"
+  -monitor stdio
   "${extra[@]}")
 printf '%q ' "${qemu[@]}" > "$work/qemu.cmd"
 echo >> "$work/qemu.cmd"
 
-# Feeds the monitor (QEMU's stdin). Every wait is bounded by the run's own
-# timeout; the feeder stays until QEMU is gone so that stdin stays open.
+# Feeds the monitor (QEMU's stdin, through a FIFO). Each wait is bounded by
+# the run's timeout; the feeder is ended once QEMU is gone.
 feed_monitor() {
-  local deadline=$((SECONDS + timeout_s + 5))
+  local deadline=$((SECONDS + timeout_s))
   local all=("serial" "Press ESC in" "sendkey ret" "${triggers[@]}")
   local i=0
-  while [ $i -lt ${#all[@]} ] && [ $SECONDS -lt $deadline ]; do
+  while [ $i -lt ${#all[@]} ]; do
     local log=${all[$i]} regex=${all[$((i + 1))]} cmd=${all[$((i + 2))]} file
     case "$log" in
       serial) file="$work/serial.log" ;;
       debugcon) file="$work/debugcon.log" ;;
-      *) echo "run_ovmf: --monitor-on needs serial or debugcon, not $log" >&2; return ;;
+      *) echo "run_ovmf: --monitor-on needs serial or debugcon, not $log" >&2; break ;;
     esac
     until strip_ansi "$file" | grep -Eq -- "$regex"; do
-      [ $SECONDS -lt $deadline ] || return 0
-      [ -f "$work/qemu.pid" ] && ! kill -0 "$(cat "$work/qemu.pid")" 2>/dev/null && return 0
+      [ $SECONDS -lt $deadline ] || break 2
       sleep 0.1
     done
     echo "$cmd"
     i=$((i + 3))
   done
-  while [ $SECONDS -lt $deadline ] && [ -f "$work/qemu.pid" ] && kill -0 "$(cat "$work/qemu.pid")" 2>/dev/null; do
-    sleep 0.2
-  done
+  exec sleep "$timeout_s"  # keeps the monitor's input open; exec: ends with the kill
 }
 
 # Host-side timeline: seconds since QEMU start at which each "KT-<tag>
 # <step>" marker that the Shell script echoes first shows on the console.
 record_timeline() {
-  local seen=""
-  while [ ! -f "$work/result" ]; do
+  local seen="" last=""
+  while [ -z "$last" ]; do
+    [ -f "$work/result" ] && last=1  # one more pass over the final log
     local t now
     now=$(date +%s.%N)
     t=$(awk -v a="$start" -v b="$now" 'BEGIN { printf "%.2f", b - a }')
@@ -126,9 +124,16 @@ start=$(date +%s.%N)
 : > "$work/timeline"
 record_timeline &
 timeline_pid=$!
+mkfifo "$work/monitor.in"
 set +e
-feed_monitor | timeout --foreground -k 5 "$timeout_s" "${qemu[@]}" > "$work/monitor.log" 2>&1
-rc=${PIPESTATUS[1]}
+timeout --foreground -k 5 "$timeout_s" "${qemu[@]}" < "$work/monitor.in" > "$work/monitor.log" 2>&1 &
+qemu_job=$!
+feed_monitor > "$work/monitor.in" &
+feeder=$!
+wait "$qemu_job"
+rc=$?
+kill "$feeder" 2>/dev/null
+wait "$feeder" 2>/dev/null
 set -e
 end=$(date +%s.%N)
 seconds=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }')
