@@ -15,6 +15,13 @@ enum class PciStride {
   Fill,    // address advances, buffer stays (EfiPciIoWidthFillUintN)
 };
 
+enum class BarKind : uint8_t { kNone, kMemory, kIo };
+
+struct BarDescription {
+  BarKind kind;
+  uint64_t size;  // bytes
+};
+
 class PciDevice {
  public:
   virtual ~PciDevice() = default;
@@ -28,6 +35,15 @@ class PciDevice {
                        PciStride stride, void* buffer) = 0;
   virtual bool MemWrite(uint8_t bar, uint64_t offset, unsigned width, size_t count,
                         PciStride stride, const void* buffer) = 0;
+
+  // Optional: a device that describes its BARs lets the stand-in refuse
+  // accesses outside them (or to I/O BARs) as the PCI bus driver does,
+  // with EFI_INVALID_PARAMETER, before the device sees them.
+  virtual bool DescribeBar(uint8_t bar, BarDescription* out) const {
+    (void)bar;
+    (void)out;
+    return false;
+  }
 };
 
 }  // namespace sim
