@@ -1,0 +1,56 @@
+// The rig over the adapter model: configuration space through the PCI I/O
+// stand-in, the model's trace, the driver's load/connect/disconnect cycle
+// and a context for unit tests.
+#include <gtest/gtest.h>
+
+#include "tests/support/rig.h"
+
+namespace {
+
+TEST(Rig, ModelAnswersThroughPciIoAndTraces) {
+  testsupport::Rig rig;
+  EFI_PCI_IO_PROTOCOL* pci = rig.pci_io();
+  UINT32 id = 0;
+  ASSERT_EQ(EFI_SUCCESS, pci->Pci.Read(pci, EfiPciIoWidthUint32, 0, 1, &id));
+  EXPECT_EQ(0x1F6Bu, id & 0xFFFF);
+  EXPECT_EQ(0x6B10u, id >> 16);
+  auto reads = rig.Accesses(kt270::Space::kConfig, false, 0);
+  ASSERT_EQ(1u, reads.size());
+  EXPECT_EQ(4u, reads[0].width);
+  EXPECT_EQ(id, reads[0].value);
+
+  size_t mark = rig.Mark();
+  UINT16 command = 0x0002;
+  ASSERT_EQ(EFI_SUCCESS, pci->Pci.Write(pci, EfiPciIoWidthUint16, 4, 1, &command));
+  ASSERT_EQ(1u, rig.Since(mark).size());
+  EXPECT_EQ((std::vector<uint64_t>{0x0002}), rig.ConfigWrites(4));
+}
+
+TEST(Rig, DriverLoadsStartsAndStopsCleanly) {
+  testsupport::Rig rig;
+  ASSERT_EQ(EFI_SUCCESS, rig.LoadDriver());
+  ASSERT_NE(nullptr, rig.binding());
+  EXPECT_EQ(rig.image(), rig.binding()->DriverBindingHandle);
+  ASSERT_EQ(EFI_SUCCESS, rig.Connect());
+  EXPECT_NE(nullptr, rig.uga_draw());
+  EXPECT_EQ(EFI_SUCCESS, rig.Disconnect());
+  EXPECT_EQ(nullptr, rig.uga_draw());
+  EXPECT_TRUE(rig.Leaks().clean()) << rig.Leaks().Describe();
+  EXPECT_TRUE(rig.fw().faults().empty()) << rig.fw().DescribeFaults();
+}
+
+TEST(Rig, ContextCarriesTheStartingValues) {
+  testsupport::Rig rig;
+  ADAPTER_CONTEXT* c = rig.MakeContext();
+  ASSERT_NE(nullptr, c);
+  EXPECT_EQ(ADAPTER_CONTEXT_SIGNATURE, c->Signature);
+  EXPECT_EQ(rig.pci_io(), c->PciIo);
+  EXPECT_TRUE(rig.fw().IsLiveEvent(c->TimerEvent));
+  EXPECT_EQ(NO_CRTC, c->CrtcIndex[1]);
+  EXPECT_EQ(600u, c->CurrentMode[1].VerticalResolution);
+  EXPECT_EQ(400u, c->PowerSequence[7]);
+  EXPECT_EQ(0u, c->EngineStarted);
+  EXPECT_EQ(nullptr, c->ModeList);
+}
+
+}  // namespace
