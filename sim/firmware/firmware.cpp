@@ -2,6 +2,7 @@
 // injection and call counts, fault records, consoles and the variable store.
 #include "sim/firmware/firmware.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -11,8 +12,17 @@ namespace sim {
 
 Firmware* Firmware::current_ = nullptr;
 
+namespace {
+// Live firmwares, newest last; they need not die in the reverse order.
+std::vector<Firmware*>& LiveFirmwares() {
+  static std::vector<Firmware*> live;
+  return live;
+}
+}  // namespace
+
 Firmware::Firmware(const FirmwareOptions& options)
-    : previous_(current_), pool_fill_(options.pool_fill), tick_us_(options.tick_us == 0 ? 1 : options.tick_us) {
+    : pool_fill_(options.pool_fill), tick_us_(options.tick_us == 0 ? 1 : options.tick_us) {
+  LiveFirmwares().push_back(this);
   current_ = this;
   InitTables();
   core_image_ = CreateImageHandle();
@@ -21,7 +31,9 @@ Firmware::Firmware(const FirmwareOptions& options)
 Firmware::~Firmware() {
   for (auto& b : blocks_) std::free(const_cast<void*>(b.first));
   blocks_.clear();
-  if (current_ == this) current_ = previous_;
+  auto& live = LiveFirmwares();
+  live.erase(std::find(live.begin(), live.end(), this));
+  current_ = live.empty() ? nullptr : live.back();
 }
 
 Firmware& Firmware::Current() {

@@ -315,7 +315,6 @@ class Firmware {
   void InitTables();
 
   static Firmware* current_;
-  Firmware* previous_;
 
   EFI_SYSTEM_TABLE system_table_;
   EFI_BOOT_SERVICES boot_services_;
