@@ -1,6 +1,8 @@
 // Failure injection counts table calls only, from the last reset.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "sim/firmware/config_space_device.h"
 #include "sim/firmware/firmware.h"
 
@@ -56,6 +58,24 @@ TEST(Injection, PciIoMembersAndUnsupportedServices) {
   EXPECT_EQ("Io.Read", fw.unsupported_calls()[0]);
   EXPECT_EQ("LoadImage", fw.unsupported_calls()[1]);
   EXPECT_EQ(2u, fw.FaultCount(sim::FaultKind::kUnsupportedService));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Current, NewestLiveFirmwareServesWhateverOrderTheyDieIn) {
+  auto a = std::make_unique<sim::Firmware>();
+  auto b = std::make_unique<sim::Firmware>();
+  EXPECT_EQ(b.get(), &sim::Firmware::Current());
+  auto c = std::make_unique<sim::Firmware>();
+  c.reset();
+  EXPECT_EQ(b.get(), &sim::Firmware::Current());
+  b.reset();
+  EXPECT_EQ(a.get(), &sim::Firmware::Current());
+  auto d = std::make_unique<sim::Firmware>();
+  a.reset();
+  EXPECT_EQ(d.get(), &sim::Firmware::Current());
 }
 
 }  // namespace
