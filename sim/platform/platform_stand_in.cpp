@@ -31,6 +31,32 @@ std::string Utf8FromChar16(const CHAR16* text) {
   return out;
 }
 
+bool ParseGuid(const std::string& text, EFI_GUID* guid) {
+  // 8-4-4-4-12 hex digits; the last two groups are the eight Data4 bytes.
+  if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-') {
+    return false;
+  }
+  uint8_t digits[16];
+  size_t n = 0;
+  for (size_t i = 0; i < text.size(); i++) {
+    if (i == 8 || i == 13 || i == 18 || i == 23) continue;
+    char c = text[i];
+    int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    if (v < 0) return false;
+    if (n % 2 == 0) {
+      digits[n / 2] = static_cast<uint8_t>(v << 4);
+    } else {
+      digits[n / 2] |= static_cast<uint8_t>(v);
+    }
+    n++;
+  }
+  guid->Data1 = uint32_t{digits[0]} << 24 | uint32_t{digits[1]} << 16 | uint32_t{digits[2]} << 8 | digits[3];
+  guid->Data2 = static_cast<uint16_t>(digits[4] << 8 | digits[5]);
+  guid->Data3 = static_cast<uint16_t>(digits[6] << 8 | digits[7]);
+  for (int i = 0; i < 8; i++) guid->Data4[i] = digits[8 + i];
+  return true;
+}
+
 PlatformStandIn::PlatformStandIn() {
   sink_.ctx = this;
   sink_.property = &OnProperty;

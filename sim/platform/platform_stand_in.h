@@ -95,4 +95,8 @@ class PlatformStandIn {
 // CHAR16 text (UCS-2) as UTF-8; stops at the terminator or after 1024 units.
 std::string Utf8FromChar16(const CHAR16* text);
 
+// "91BD12FE-F6C3-44FB-A5B7-5122AB303AE0" (either case) as an EFI_GUID;
+// false when malformed.
+bool ParseGuid(const std::string& text, EFI_GUID* guid);
+
 }  // namespace simplatform

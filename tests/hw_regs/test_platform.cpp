@@ -7,6 +7,8 @@
 #include <iterator>
 
 #include "driver/platform/properties.h"
+#include "efi/efi_guids.h"
+#include "sim/firmware/firmware.h"
 #include "sim/platform/platform_stand_in.h"
 
 namespace {
@@ -200,6 +202,34 @@ TEST(PlatformStandIn, GetValueHonoursTheBufferSize) {
   EXPECT_EQ(0, std::memcmp(buffer, "\x08\x07\x06\x05\xEE", 5));
   EXPECT_EQ(EFI_INVALID_PARAMETER, ps->GetValue(ps, &key, nullptr, &size));
   EXPECT_EQ(1u, platform.unexpected_calls().size());
+}
+
+TEST(PlatformStandIn, InstalledProtocolsAreFoundAndAbsentOnesAreNot) {
+  sim::Firmware firmware;
+  PlatformStandIn platform;
+  ASSERT_EQ(EFI_SUCCESS, platform.Install(firmware, true, false));
+  void* found = nullptr;
+  EXPECT_EQ(EFI_SUCCESS, firmware.LocateProtocol(&kDevicePropertyDatabaseProtocolGuid, &found));
+  EXPECT_EQ(platform.database(), found);
+  EXPECT_EQ(EFI_NOT_FOUND, firmware.LocateProtocol(&kPlatformServicesProtocolGuid, &found));
+
+  ASSERT_EQ(EFI_SUCCESS, platform.Install(firmware, true, true));
+  EXPECT_EQ(EFI_SUCCESS, firmware.LocateProtocol(&kPlatformServicesProtocolGuid, &found));
+  EXPECT_EQ(platform.services(), found);
+  // Installed as the test's: nothing counts against the driver.
+  EXPECT_TRUE(firmware.Leaks(nullptr, nullptr).clean());
+
+  EXPECT_EQ(EFI_SUCCESS, platform.Uninstall(firmware));
+  EXPECT_EQ(EFI_NOT_FOUND, firmware.LocateProtocol(&kDevicePropertyDatabaseProtocolGuid, &found));
+}
+
+TEST(PlatformStandIn, ParsesGuidTextAsTheStandardLaysItOut) {
+  EFI_GUID guid;
+  ASSERT_TRUE(simplatform::ParseGuid("9344abf7-78E0-4224-BD93-4ED4ADAA2A8C", &guid));
+  EXPECT_EQ(0, std::memcmp(&kKeyB, &guid, sizeof guid));
+  EXPECT_FALSE(simplatform::ParseGuid("9344ABF7-78E0-4224-BD93-4ED4ADAA2A8", &guid));
+  EXPECT_FALSE(simplatform::ParseGuid("9344ABF7-78E0-4224-BD93x4ED4ADAA2A8C", &guid));
+  EXPECT_FALSE(simplatform::ParseGuid("9344ABF7-78E0-4224-BD93-4ED4ADAA2A8G", &guid));
 }
 
 }  // namespace
