@@ -86,7 +86,7 @@ Config DefaultConfig() {
   c.mc_idle = McIdle::kAlways;
   c.mc_idle_polls = 0;
   c.aux_present = true;
-  c.fill_ignores_direction = false;
+  c.fill_ignores_direction = true;
   return c;
 }
 

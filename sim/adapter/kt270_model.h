@@ -65,7 +65,7 @@ struct Config {
   McIdle mc_idle;
   uint32_t mc_idle_polls;  // for kAfterPolls
   bool aux_present;        // the auxiliary device at 0x98 on DDC channel 3
-  bool fill_ignores_direction;  // fills read 0x1438 as top-left whatever 0x16C0 says
+  bool fill_ignores_direction;  // default: fills read 0x1438 as top-left whatever 0x16C0 says
 };
 
 // 0x1F6B/0x6B10, BAR0 0xD0000008, BAR1 0x0000C001, BAR2 0xD1000000,

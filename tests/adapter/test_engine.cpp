@@ -13,8 +13,14 @@ constexpr uint32_t kBase = 0x10000;
 constexpr uint32_t kSide = 64;           // pixels per row and rows
 constexpr uint32_t kPitch = kSide * 4;   // bytes
 
+Config FillsObeyDirection() {
+  Config c = DefaultConfig();
+  c.fill_ignores_direction = false;
+  return c;
+}
+
 struct Surface : Bench {
-  Surface() {
+  explicit Surface(Config config = FillsObeyDirection()) : Bench(config) {
     W32(reg::kEngDstOffset, kBase);
     W32(reg::kEngSrcOffset, kBase);
     W32(reg::kEngDstPitch, kPitch);
@@ -88,9 +94,8 @@ TEST(Engine, FillUsesColourAndTheDirectionBitsEdges) {
   EXPECT_NE(*s.Px(24, 16), 0x00ABCDEFu);
 }
 
-TEST(Engine, FillCanBeToldToIgnoreTheDirectionBits) {
+TEST(Engine, FillIgnoresTheDirectionBitsByDefault) {
   Config c = DefaultConfig();
-  c.fill_ignores_direction = true;
   Bench b(c);
   b.W32(reg::kEngDstOffset, kBase);
   b.W32(reg::kEngDstPitch, kPitch);
@@ -144,7 +149,7 @@ TEST(Engine, UnknownCommandIsRecordedAndIgnored) {
 }
 
 TEST(Engine, NothingIsWrittenOutsideTheAperture) {
-  Config c = DefaultConfig();
+  Config c = FillsObeyDirection();
   c.fb_size = 1u << 20;
   Bench b(c);
   const uint32_t size = c.fb_size;
