@@ -94,6 +94,19 @@ EFI_STATUS SetCrtcMode(ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT8 OutputChannel
   return EFI_SUCCESS;
 }
 
+void SetSurfaceSize(ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT32 Width, UINT32 Height) {
+  EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
+  const CRTC_UNIT& Unit = CrtcUnits[Crtc == 0 ? 0 : 1];
+  UINT32 Pitch = SurfacePitch(Width, 4);
+  RegWrite32(PciIo, CrtcBlockOffset(Crtc) + CRTC_SURFACE_PITCH, Pitch);
+  if (Crtc == 0) {
+    RegWrite32(PciIo, ENGINE_DEST_PITCH, Pitch * 4);
+    RegWrite32(PciIo, ENGINE_LINE_LENGTH, Pitch * 4);
+  }
+  RegWrite32(PciIo, Unit.WindowPitch, SurfacePitchWord(Pitch));
+  RegWrite32(PciIo, Unit.WindowEnd, SurfaceEnd(Unit.SurfaceBase, Pitch, Height));
+}
+
 void DisableCrtc(ADAPTER_CONTEXT* Context, UINT8 Crtc) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
   const CRTC_UNIT& Unit = CrtcUnits[Crtc == 0 ? 0 : 1];

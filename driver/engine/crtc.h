@@ -13,6 +13,9 @@ UINT32 SurfacePitchWord(UINT32 Pitch);
 
 // Crtc 0 (CRTC 1) or 1 (CRTC 2), for display CurrentDisplay.
 EFI_STATUS SetCrtcMode(ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT8 OutputChannel);
+// Re-derives the surface's pitch words and end from a surface of Width x
+// Height (32-bit), as the mode set does from the native raster.
+void SetSurfaceSize(ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT32 Width, UINT32 Height);
 void DisableCrtc(ADAPTER_CONTEXT* Context, UINT8 Crtc);
 void SetSurfaceDepth(ADAPTER_CONTEXT* Context);
 void LoadIdentityLut(ADAPTER_CONTEXT* Context);

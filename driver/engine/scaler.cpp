@@ -1,5 +1,6 @@
 #include "driver/engine/scaler.h"
 
+#include "driver/engine/crtc.h"
 #include "driver/engine/engine_regs.h"
 #include "driver/engine/timing.h"
 #include "driver/hw/regs.h"
@@ -133,8 +134,12 @@ EFI_STATUS SetupScaler(ADAPTER_CONTEXT* Context) {
     if (Ratio < 95) VBorder = (HT * 100 / R - HT) / 2;
   }
 
+  // The mode set laid the surface out for the native raster; a larger
+  // source read through that pitch would overlap its own rows.
+  BOOLEAN Larger = WR > WT || HR > HT;
   if (HT == HR || WT == WR) {
     BypassScaler(Context, Crtc);
+    if (Larger && HasScaler(Crtc)) SetSurfaceSize(Context, Crtc, (UINT32)WR, (UINT32)HR);
     return EFI_SUCCESS;
   }
   if (!HasScaler(Crtc)) return EFI_SUCCESS;
@@ -151,6 +156,7 @@ EFI_STATUS SetupScaler(ADAPTER_CONTEXT* Context) {
   RegWrite32(PciIo, Block + CRTC_FETCH_WIDTH, (UINT32)WR);
   RegWrite32(PciIo, Block + CRTC_FETCH_HEIGHT, (UINT32)HR);
   EnableScaler(Context, Crtc);
+  if (Larger) SetSurfaceSize(Context, Crtc, (UINT32)WR, (UINT32)HR);
   RegWrite32(PciIo, Block + CRTC_CONTROL, CRTC_CONTROL_RUN);
   return EFI_SUCCESS;
 }
