@@ -6,3 +6,10 @@ add_test(NAME ovmf_smoke
          COMMAND ${CMAKE_CURRENT_LIST_DIR}/ovmf_smoke.sh
                  --work ${CMAKE_BINARY_DIR}/ovmf/smoke --images ${QUOVAN_EFI_IMAGE_DIR} --timeout 120)
 set_tests_properties(ovmf_smoke PROPERTIES TIMEOUT 200 LABELS ovmf)
+
+# The driver as an option ROM: the image built by the mkrom tests.
+add_test(NAME ovmf_option_rom
+         COMMAND ${CMAKE_CURRENT_LIST_DIR}/ovmf_rom.sh
+                 --work ${CMAKE_BINARY_DIR}/ovmf/rom --images ${QUOVAN_EFI_IMAGE_DIR}
+                 --rom ${CMAKE_BINARY_DIR}/tools/mkrom/QuovanUga.rom --timeout 120)
+set_tests_properties(ovmf_option_rom PROPERTIES TIMEOUT 200 LABELS ovmf FIXTURES_REQUIRED quovan_rom)
