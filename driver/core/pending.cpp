@@ -3,39 +3,41 @@
 // behaviour. Each owner deletes its entries when its real ones land.
 #include "driver/core/pending.h"
 
-// Placeholder until the platform callbacks land.
-EFI_STATUS EFIAPI ConfigQuery(QUOVAN_CONFIG_INTERFACE* This, UINT64* FrameBufferAddress, UINT32* MemorySize,
-                              UINT32* BytesPerRow, UINT32* Width, UINT32* Height, UINT32* BitsPerPixel) {
+// Placeholder until UGA mode control lands.
+EFI_STATUS EFIAPI UgaDrawGetMode(EFI_UGA_DRAW_PROTOCOL* This, UINT32* HorizontalResolution,
+                                 UINT32* VerticalResolution, UINT32* ColorDepth, UINT32* RefreshRate) {
   (void)This;
-  (void)FrameBufferAddress;
-  (void)MemorySize;
-  (void)BytesPerRow;
+  (void)HorizontalResolution;
+  (void)VerticalResolution;
+  (void)ColorDepth;
+  (void)RefreshRate;
+  return EFI_UNSUPPORTED;
+}
+
+// Placeholder until UGA mode control lands.
+EFI_STATUS EFIAPI UgaDrawSetMode(EFI_UGA_DRAW_PROTOCOL* This, UINT32 HorizontalResolution,
+                                 UINT32 VerticalResolution, UINT32 ColorDepth, UINT32 RefreshRate) {
+  (void)This;
+  (void)HorizontalResolution;
+  (void)VerticalResolution;
+  (void)ColorDepth;
+  (void)RefreshRate;
+  return EFI_UNSUPPORTED;
+}
+
+// Placeholder until UGA Blt lands.
+EFI_STATUS EFIAPI UgaDrawBlt(EFI_UGA_DRAW_PROTOCOL* This, EFI_UGA_PIXEL* BltBuffer,
+                             EFI_UGA_BLT_OPERATION BltOperation, UINTN SourceX, UINTN SourceY,
+                             UINTN DestinationX, UINTN DestinationY, UINTN Width, UINTN Height, UINTN Delta) {
+  (void)This;
+  (void)BltBuffer;
+  (void)BltOperation;
+  (void)SourceX;
+  (void)SourceY;
+  (void)DestinationX;
+  (void)DestinationY;
   (void)Width;
   (void)Height;
-  (void)BitsPerPixel;
+  (void)Delta;
   return EFI_UNSUPPORTED;
-}
-
-// Placeholder until the platform callbacks land.
-EFI_STATUS EFIAPI DisplaySetInfo(QUOVAN_DISPLAY_INTERFACE* This, EFI_GUID* Key, VOID* Buffer, UINTN Size) {
-  (void)This;
-  (void)Key;
-  (void)Buffer;
-  (void)Size;
-  return EFI_UNSUPPORTED;
-}
-
-// Placeholder until the platform callbacks land.
-EFI_STATUS EFIAPI DisplayGetInfo(QUOVAN_DISPLAY_INTERFACE* This, EFI_GUID* Key, VOID* Buffer, UINTN* Size) {
-  (void)This;
-  (void)Key;
-  (void)Buffer;
-  (void)Size;
-  return EFI_UNSUPPORTED;
-}
-
-// Placeholder until the display-node properties land.
-EFI_STATUS NameDisplayNodes(ADAPTER_CONTEXT* Context) {
-  (void)Context;
-  return EFI_SUCCESS;
 }

@@ -5,13 +5,16 @@
 #pragma once
 
 #include "driver/core/context.h"
-#include "driver/uga/uga_draw.h"
 
-// Platform interfaces (driver/platform).
-EFI_STATUS EFIAPI ConfigQuery(QUOVAN_CONFIG_INTERFACE* This, UINT64* FrameBufferAddress, UINT32* MemorySize,
-                              UINT32* BytesPerRow, UINT32* Width, UINT32* Height, UINT32* BitsPerPixel);
-EFI_STATUS EFIAPI DisplaySetInfo(QUOVAN_DISPLAY_INTERFACE* This, EFI_GUID* Key, VOID* Buffer, UINTN Size);
-EFI_STATUS EFIAPI DisplayGetInfo(QUOVAN_DISPLAY_INTERFACE* This, EFI_GUID* Key, VOID* Buffer, UINTN* Size);
+// UGA Draw (driver/uga).
+EFI_STATUS EFIAPI UgaDrawGetMode(EFI_UGA_DRAW_PROTOCOL* This, UINT32* HorizontalResolution,
+                                 UINT32* VerticalResolution, UINT32* ColorDepth, UINT32* RefreshRate);
+EFI_STATUS EFIAPI UgaDrawSetMode(EFI_UGA_DRAW_PROTOCOL* This, UINT32 HorizontalResolution,
+                                 UINT32 VerticalResolution, UINT32 ColorDepth, UINT32 RefreshRate);
+EFI_STATUS EFIAPI UgaDrawBlt(EFI_UGA_DRAW_PROTOCOL* This, EFI_UGA_PIXEL* BltBuffer,
+                             EFI_UGA_BLT_OPERATION BltOperation, UINTN SourceX, UINTN SourceY,
+                             UINTN DestinationX, UINTN DestinationY, UINTN Width, UINTN Height, UINTN Delta);
 
-// Display-node names (driver/platform).
-EFI_STATUS NameDisplayNodes(ADAPTER_CONTEXT* Context);
+// Platform interfaces and display nodes (driver/platform).
+#include "driver/platform/callbacks.h"
+#include "driver/platform/nodes.h"

@@ -1,0 +1,38 @@
+// Display nodes and panels: the names of both display nodes, the platform's
+// set operations for platform information, panel timing and a television
+// standard, the panel description from platform values, the connector
+// properties, and the built-in connector table.
+#pragma once
+
+#include "driver/core/context.h"
+
+// (type, flags) pairs, ended by a pair of zeros.
+#define BUILT_IN_CONNECTOR_ENTRIES 4
+extern const UINT64 BuiltInConnectorTable[(BUILT_IN_CONNECTOR_ENTRIES + 1) * 2];
+
+// Bits of a connector's flags word that the driver itself reads.
+#define CONNECTOR_FLAGS_ORIENTATION 0x0CULL
+#define CONNECTOR_FLAGS_SINGLE_LINK_PANEL 0x100ULL
+
+// Entries before the terminating pair; 0 without a table.
+UINT32 ConnectorEntryCount(const ADAPTER_CONTEXT* Context);
+// Type and flags of entry ConnectorIndex. Without a table, and for the
+// terminating pair, both are 0; FALSE only when there is no table.
+BOOLEAN SelectedConnector(const ADAPTER_CONTEXT* Context, UINT32* Type, UINT64* Flags);
+
+EFI_STATUS NameDisplayNodes(ADAPTER_CONTEXT* Context);
+
+// The set operations take buffers whose size the caller has checked:
+// 128 bytes, 52 bytes. A panel or television when both display slots are
+// taken is refused with EFI_OUT_OF_RESOURCES and changes nothing.
+EFI_STATUS SetPlatformInfo(ADAPTER_CONTEXT* Context, const UINT8* Buffer);
+EFI_STATUS SetPanelTiming(ADAPTER_CONTEXT* Context, const UINT8* Buffer);
+EFI_STATUS SetTvStandard(ADAPTER_CONTEXT* Context, UINT64 Standard);
+
+BOOLEAN DescribePanelFromPlatform(ADAPTER_CONTEXT* Context);
+void ReadPowerSequence(ADAPTER_CONTEXT* Context);
+void PublishConnectorProperties(ADAPTER_CONTEXT* Context);
+
+// Little-endian reads from byte buffers of any alignment.
+UINT32 ReadLe32(const UINT8* Bytes);
+UINT64 ReadLe64(const UINT8* Bytes);
