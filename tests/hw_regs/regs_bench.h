@@ -1,17 +1,15 @@
-// A controller of the adapter model under the host firmware stand-in, and
-// an adapter context with its timer event, for driving the register
-// primitives directly. Tests judge by the model's access trace and state.
+// Register-level expectations and a bench over the test rig for driving the
+// register primitives directly. Tests judge by the model's access trace
+// and state.
 #pragma once
 
 #include <cstdint>
-#include <cstring>
-#include <memory>
+#include <cstdio>
+#include <ostream>
 #include <vector>
 
 #include "driver/core/context.h"
-#include "driver/lib/driverlib.h"
-#include "sim/adapter/kt270_pci_device.h"
-#include "sim/firmware/firmware.h"
+#include "tests/support/rig.h"
 
 namespace regs_test {
 
@@ -36,58 +34,48 @@ inline std::ostream& operator<<(std::ostream& os, const Op& op) {
   return os << text;
 }
 
+// The rig's adapter (decode on, a small frame buffer) and a context made
+// by the rig, with the trace narrowed to the register aperture.
 class RegsBench {
  public:
-  explicit RegsBench(kt270::Config config = kt270::DefaultConfig()) {
-    config.enforce_decode = false;
-    config.fb_size = 1u << 20;  // room for the tests' surfaces, cheap to allocate
-    device_ = std::make_unique<kt270::Kt270PciDevice>(config, [this] { return firmware_.NowUs(); });
-    controller_ = firmware_.CreatePciController(device_.get());
-    DriverLibResetForHost();
-    EfiInitializeDriverLib(firmware_.CreateImageHandle(), firmware_.SystemTable());
-    std::memset(&context_, 0, sizeof context_);
-    context_.Signature = ADAPTER_CONTEXT_SIGNATURE;
-    context_.PciIo = firmware_.PciIoProtocolOf(controller_);
-    firmware_.CreateEvent(EVT_TIMER, 0, nullptr, nullptr, &context_.TimerEvent);
-    adapter().SetTrace(&kt270::TraceLog::Sink, &log_);
-    firmware_.ResetCallCounts();
+  explicit RegsBench(kt270::Config config = kt270::DefaultConfig()) : rig_(Options(config)) {
+    context_ = rig_.MakeContext();
+    rig_.ClearTrace();
   }
 
-  sim::Firmware& firmware() { return firmware_; }
-  kt270::Adapter& adapter() { return device_->adapter(); }
-  ADAPTER_CONTEXT* context() { return &context_; }
-  EFI_PCI_IO_PROTOCOL* pci_io() { return context_.PciIo; }
+  testsupport::Rig& rig() { return rig_; }
+  sim::Firmware& firmware() { return rig_.fw(); }
+  kt270::Adapter& adapter() { return rig_.adapter(); }
+  ADAPTER_CONTEXT* context() { return context_; }
+  EFI_PCI_IO_PROTOCOL* pci_io() { return context_->PciIo; }
 
   // Register-aperture accesses since the last Clear, in order.
   std::vector<Op> Bar2() const {
     std::vector<Op> ops;
-    for (const kt270::Access& a : log_.records) {
+    for (const kt270::Access& a : rig_.trace()) {
       if (a.space == kt270::Space::kBar2) {
         ops.push_back({a.write, a.width, static_cast<uint32_t>(a.offset), a.value});
       }
     }
     return ops;
   }
-  const std::vector<kt270::Access>& accesses() const { return log_.records; }
-  std::vector<Op> Writes() const {
-    std::vector<Op> ops;
-    for (const Op& op : Bar2()) {
-      if (op.write) ops.push_back(op);
-    }
-    return ops;
-  }
+  const std::vector<kt270::Access>& accesses() const { return rig_.trace(); }
   void Clear() {
-    log_.records.clear();
-    firmware_.ResetCallCounts();
-    firmware_.StdErr().Clear();
+    rig_.ClearTrace();
+    firmware().ResetCallCounts();
+    firmware().StdErr().Clear();
   }
 
  private:
-  sim::Firmware firmware_;
-  std::unique_ptr<kt270::Kt270PciDevice> device_;
-  EFI_HANDLE controller_ = nullptr;
-  ADAPTER_CONTEXT context_;
-  kt270::TraceLog log_;
+  static testsupport::RigOptions Options(kt270::Config config) {
+    config.enforce_decode = false;
+    config.fb_size = 1u << 20;  // room for the tests' surfaces, cheap to allocate
+    testsupport::RigOptions options;
+    options.adapter = config;
+    return options;
+  }
+  testsupport::Rig rig_;
+  ADAPTER_CONTEXT* context_;
 };
 
 }  // namespace regs_test

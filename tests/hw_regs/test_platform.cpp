@@ -10,6 +10,7 @@
 #include "efi/efi_guids.h"
 #include "sim/firmware/firmware.h"
 #include "sim/platform/platform_stand_in.h"
+#include "tests/support/rig.h"
 
 namespace {
 
@@ -221,6 +222,21 @@ TEST(PlatformStandIn, InstalledProtocolsAreFoundAndAbsentOnesAreNot) {
 
   EXPECT_EQ(EFI_SUCCESS, platform.Uninstall(firmware));
   EXPECT_EQ(EFI_NOT_FOUND, firmware.LocateProtocol(&kDevicePropertyDatabaseProtocolGuid, &found));
+}
+
+TEST(PlatformStandIn, RigContextsReachOnlyTheInstalledProtocols) {
+  testsupport::Rig rig;
+  PlatformStandIn& platform = rig.InstallPlatform(false, true);
+  ADAPTER_CONTEXT* context = rig.MakeContext();
+  const uint32_t value = 4;
+  EXPECT_EQ(EFI_SUCCESS, AddDeviceProperty(context, u"ZEY,SCLK", 4, &value, 0));
+  EXPECT_EQ(EFI_SUCCESS, SetDisplayProperty(context, u"1", u"connector-type", 4, &value));
+  EXPECT_EQ(EFI_SUCCESS, RegisterAdapter(context));
+  ASSERT_EQ(1u, platform.properties().size());
+  EXPECT_EQ("connector-type", platform.properties()[0].name);
+  EXPECT_EQ(rig.device_path(), platform.properties()[0].device_path);
+  ASSERT_EQ(1u, platform.registrations().size());
+  EXPECT_EQ(rig.controller(), platform.registrations()[0].controller);
 }
 
 TEST(PlatformStandIn, ParsesGuidTextAsTheStandardLaysItOut) {
