@@ -1,17 +1,14 @@
-// A driver context on the host firmware stand-in (Stall advances its
-// virtual clock) over the adapter model, with the platform stand-in taking
-// the published properties and the model's register trace.
+// DDC test helpers over the test rig: the firmware stand-in (Stall advances
+// its virtual clock), the adapter model with its access trace, EDID images.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
-#include "driver/core/context.h"
-#include "driver/lib/driverlib.h"
 #include "sim/adapter/kt270_pci_device.h"
-#include "sim/firmware/firmware.h"
 #include "sim/platform/platform_stand_in.h"
+#include "tests/support/rig.h"
 
 namespace ddc_test {
 
@@ -53,70 +50,46 @@ inline std::vector<uint8_t> MakeEdid(unsigned extensions, bool digital = true) {
 
 inline bool IsDdcRegister(const kt270::Access& a) { return a.offset >= 0x7E40 && a.offset < 0x7E70; }
 
+// The rig's context for operations that run without Start, with the
+// platform stand-ins installed to take the published properties.
 struct Bench {
   explicit Bench(kt270::Config config = kt270::DefaultConfig())
-      : device(WithDecode(config), [this] { return firmware.NowUs(); }) {
-    gBS = firmware.BootServices();
-    gST = firmware.SystemTable();
-    controller = firmware.CreatePciController(&device);
-    device.adapter().SetTrace(&kt270::TraceLog::Sink, &trace);
-    std::memset(&context, 0, sizeof(context));
-    context.Signature = ADAPTER_CONTEXT_SIGNATURE;
-    context.ControllerHandle = controller;
-    context.PciIo = firmware.PciIoProtocolOf(controller);
-    context.ParentDevicePath = firmware.DevicePathOf(controller);
-    context.HasPropertyDatabase = EFI_TRUE;
-    context.PropertyDatabase = platform.database();
-    context.HasPlatformServices = EFI_TRUE;
-    context.PlatformServices = platform.services();
-    context.CrtcIndex[0] = 0;
-    context.CrtcIndex[1] = NO_CRTC;
-  }
-  ~Bench() {
-    gBS = nullptr;
-    gST = nullptr;
-  }
+      : rig(Options(config)), platform(rig.InstallPlatform()), context(*rig.MakeContext()) {}
+
+  kt270::Adapter& adapter() { return rig.adapter(); }
+  const std::vector<kt270::Access>& records() const { return rig.trace(); }
 
   // An EEPROM with this image on the channel; an empty image removes it.
   void Attach(unsigned channel, const std::vector<uint8_t>& edid, kt270::I2cFaults faults = kt270::NoFaults()) {
     if (edid.empty() && !faults.stuck_clock && !faults.stuck_data) {
-      device.adapter().Attach(channel, nullptr);
+      adapter().Attach(channel, nullptr);
       return;
     }
     kt270::DdcDevice d{edid.empty() ? nullptr : edid.data(), static_cast<uint32_t>(edid.size()), faults};
-    device.adapter().Attach(channel, &d);
+    adapter().Attach(channel, &d);
   }
 
-  const kt270::DdcBusStats& Bus(unsigned channel) const { return device.adapter().stats().ddc[channel - 1]; }
-  uint64_t NowUs() const { return firmware.NowUs(); }
+  const kt270::DdcBusStats& Bus(unsigned channel) { return adapter().stats().ddc[channel - 1]; }
+  uint64_t NowUs() { return rig.fw().NowUs(); }
 
   std::vector<kt270::Access> Writes() const {
-    std::vector<kt270::Access> out;
-    for (const kt270::Access& a : trace.records) {
-      if (a.write && a.space == kt270::Space::kBar2) out.push_back(a);
-    }
-    return out;
+    return rig.Select([](const kt270::Access& a) { return a.write && a.space == kt270::Space::kBar2; });
   }
   std::vector<kt270::Access> DdcAccesses() const {
-    std::vector<kt270::Access> out;
-    for (const kt270::Access& a : trace.records) {
-      if (a.space == kt270::Space::kBar2 && IsDdcRegister(a)) out.push_back(a);
-    }
-    return out;
+    return rig.Select([](const kt270::Access& a) { return a.space == kt270::Space::kBar2 && IsDdcRegister(a); });
   }
 
-  static kt270::Config WithDecode(kt270::Config config) {
-    config.enforce_decode = false;
-    config.fb_size = 1u << 20;  // the frame buffer plays no part here
-    return config;
+  static testsupport::RigOptions Options(kt270::Config config) {
+    testsupport::RigOptions options;
+    options.adapter = config;
+    options.adapter.enforce_decode = false;
+    options.adapter.fb_size = 1u << 20;  // the frame buffer plays no part here
+    return options;
   }
 
-  sim::Firmware firmware;
-  kt270::Kt270PciDevice device;
-  simplatform::PlatformStandIn platform;
-  kt270::TraceLog trace;
-  EFI_HANDLE controller = nullptr;
-  ADAPTER_CONTEXT context;
+  testsupport::Rig rig;
+  simplatform::PlatformStandIn& platform;
+  ADAPTER_CONTEXT& context;
 };
 
 }  // namespace ddc_test

@@ -32,7 +32,7 @@ TEST(DdcLines, StateBytesDriveOnlyTheLinesRequestedLow) {
     uint32_t enable;
   } const rows[] = {{0x32, 0x100}, {0x30, 0x101}, {0x00, 0x000}, {0x36, 0x000}, {0x14, 0x001}, {0x22, 0x100}};
   for (const auto& row : rows) {
-    bench.trace.records.clear();
+    bench.rig.ClearTrace();
     DdcApplyLines(&bench.context, row.state);
     ASSERT_EQ(3u, bench.Writes().size()) << int(row.state);
     EXPECT_EQ(0x7E40u, bench.Writes()[0].offset);
@@ -202,10 +202,10 @@ TEST(ReadEdid, SwitchesTheChannelsAnalogueOutputOnForTheRead) {
     uint8_t block[128];
     ASSERT_TRUE(ReadEdid(&bench.context, 1, block, row.channel));
     EXPECT_EQ(0, std::memcmp(block, edid.data(), 128));
-    EXPECT_EQ(row.dac_a, bench.device.adapter().DecodeOutput(Output::kDacA).enabled) << int(row.channel);
-    EXPECT_EQ(row.dac_b, bench.device.adapter().DecodeOutput(Output::kDacB).enabled) << int(row.channel);
+    EXPECT_EQ(row.dac_a, bench.adapter().DecodeOutput(Output::kDacA).enabled) << int(row.channel);
+    EXPECT_EQ(row.dac_b, bench.adapter().DecodeOutput(Output::kDacB).enabled) << int(row.channel);
     // The output goes on before the probe first samples the lines.
-    const auto& records = bench.trace.records;
+    const auto& records = bench.records();
     auto first_sample = std::find_if(records.begin(), records.end(),
                                      [](const Access& a) { return !a.write && ddc_test::IsDdcRegister(a); });
     auto dac_on = std::find_if(records.begin(), records.end(), [](const Access& a) {
@@ -225,8 +225,8 @@ TEST(ReadEdid, DeadChannelTriesSixtyFourTimesAndSwitchesTheOutputOffAgain) {
     EXPECT_FALSE(ReadEdid(&bench.context, 1, block, channel));
     EXPECT_TRUE(std::all_of(block, block + 128, [](uint8_t b) { return b == 0xFF; }));
     EXPECT_EQ(64u, bench.Bus(channel).starts);
-    EXPECT_FALSE(bench.device.adapter().DecodeOutput(Output::kDacA).enabled);
-    EXPECT_FALSE(bench.device.adapter().DecodeOutput(Output::kDacB).enabled);
+    EXPECT_FALSE(bench.adapter().DecodeOutput(Output::kDacA).enabled);
+    EXPECT_FALSE(bench.adapter().DecodeOutput(Output::kDacB).enabled);
     const uint64_t enable = channel == 1 ? 0x7800 : 0x7A00;
     std::vector<uint64_t> switches;
     for (const Access& a : bench.Writes()) {
@@ -244,7 +244,7 @@ TEST(ReadEdid, DisplayThatRefusesTheReadLeavesOnesAndTheOutputOff) {
   uint8_t block[128];
   EXPECT_FALSE(ReadEdid(&bench.context, 1, block, 1));
   EXPECT_TRUE(std::all_of(block, block + 128, [](uint8_t b) { return b == 0xFF; }));
-  EXPECT_FALSE(bench.device.adapter().DecodeOutput(Output::kDacA).enabled);
+  EXPECT_FALSE(bench.adapter().DecodeOutput(Output::kDacA).enabled);
 
   // ReadEdidBlock alone leaves its buffer as it was.
   Bench again;
@@ -310,7 +310,7 @@ TEST(ReadAndPublishEdid, AnalogueCompositeSyncIsPublishedButGivesNoTiming) {
 
 TEST(AuxDevice, InitWritesItsRegistersOneTransactionEach) {
   Bench bench;
-  kt270::Adapter& model = bench.device.adapter();
+  kt270::Adapter& model = bench.adapter();
   model.SetAuxReg(0x4A, 0xFF);
   model.SetAuxReg(0x4B, 0x25);
   bench.context.DdcChannel = 1;
@@ -335,19 +335,19 @@ TEST(AuxDevice, InitWritesItsRegistersOneTransactionEach) {
 TEST(AuxDevice, ConfigureTakesRegister4CAsParameter) {
   Bench bench;
   EXPECT_EQ(EFI_SUCCESS, AuxDeviceConfigure(&bench.context, 0x5C));
-  EXPECT_EQ(0x5C, bench.device.adapter().AuxReg(0x4C));
-  EXPECT_EQ(0x03, bench.device.adapter().AuxReg(0x4F));
+  EXPECT_EQ(0x5C, bench.adapter().AuxReg(0x4C));
+  EXPECT_EQ(0x03, bench.adapter().AuxReg(0x4F));
 }
 
 TEST(AuxDevice, ReadAndWriteRoundTripAndAbsentDeviceReadsOnes) {
   Bench bench;
-  bench.device.adapter().SetAuxReg(0x20, 0x9C);
+  bench.adapter().SetAuxReg(0x20, 0x9C);
   EXPECT_EQ(0x9C, AuxRegRead(&bench.context, 0x20));
   EXPECT_EQ(3, bench.context.DdcChannel);
   bench.context.DdcChannel = 1;
   EXPECT_EQ(EFI_SUCCESS, AuxRegWrite(&bench.context, 0x21, 0x6D));
   EXPECT_EQ(3, bench.context.DdcChannel);
-  EXPECT_EQ(0x6D, bench.device.adapter().AuxReg(0x21));
+  EXPECT_EQ(0x6D, bench.adapter().AuxReg(0x21));
 
   kt270::Config config = kt270::DefaultConfig();
   config.aux_present = false;
@@ -355,7 +355,7 @@ TEST(AuxDevice, ReadAndWriteRoundTripAndAbsentDeviceReadsOnes) {
   EXPECT_EQ(0xFF, AuxRegRead(&bare.context, 0x20));
   EXPECT_EQ(EFI_SUCCESS, AuxRegWrite(&bare.context, 0x21, 0x6D));
   EXPECT_EQ(EFI_SUCCESS, AuxDeviceInit(&bare.context));
-  EXPECT_EQ(0u, bare.device.adapter().stats().aux_writes);
+  EXPECT_EQ(0u, bare.adapter().stats().aux_writes);
 }
 
 // ---------------------------------------------------------------- platform query
@@ -467,7 +467,7 @@ TEST(ReadCachedEdids, ReadsChannelsOneAndTwoOnceAndNeverChannelThree) {
   EXPECT_EQ(0u, bench.Bus(3).starts);
   EXPECT_EQ(9u, bench.Bus(2).stops);  // one probe, no retries
   // No output is switched for the cache.
-  EXPECT_FALSE(bench.device.adapter().DecodeOutput(Output::kDacA).enabled);
+  EXPECT_FALSE(bench.adapter().DecodeOutput(Output::kDacA).enabled);
 
   const uint32_t starts = bench.Bus(1).starts;
   bench.Attach(1, {});
