@@ -7,10 +7,10 @@
 #include "driver/hw/modelist.h"
 
 const UINT32 ConnectorPriority[CONNECTOR_PRIORITY_ENTRIES] = {
-    CONNECTOR_PANEL,                          // 16
-    CONNECTOR_DIGITAL1, CONNECTOR_DIGITAL2,   // 1, 2
-    CONNECTOR_ANALOGUE_A, CONNECTOR_ANALOGUE_B,  // 4, 8
-    CONNECTOR_TV1, CONNECTOR_TV2,             // 32, 64
+    CONNECTOR_PANEL,                             // 16       panel
+    CONNECTOR_DIGITAL1,   CONNECTOR_DIGITAL2,    // 1, 2     digital
+    CONNECTOR_ANALOGUE_A, CONNECTOR_ANALOGUE_B,  // 4, 8     analogue
+    CONNECTOR_TV1,        CONNECTOR_TV2,         // 32, 64   television
     0,
 };
 
@@ -23,7 +23,7 @@ struct DECLARED_BY {
 };
 
 const DECLARED_BY DeclaredBy[ModeCount] = {
-    // Offset  Bit      row
+    // Offset, bit   row
     {35, 0},  //  0  800 x 600, 60 Hz
     {35, 1},  //  1  800 x 600, 56 Hz
     {35, 2},  //  2  640 x 480, 75 Hz
@@ -45,8 +45,8 @@ const DECLARED_BY DeclaredBy[ModeCount] = {
     {37, 5},  // 18  800 x 600, 50 Hz (television, 50 Hz standard)
 };
 
-// Second descriptor bytes that the board maker's own displays use for their
-// link description.
+// Bytes of the second descriptor block that the rules test in the maker's
+// own blocks.
 constexpr UINTN kVendorLinkByte = 79;
 constexpr UINTN kVendorComponentByte = 80;
 constexpr UINT8 kVendorLinkTypeMask = 0x0F;
