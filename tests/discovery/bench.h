@@ -1,6 +1,6 @@
-// A started adapter: the driver loaded into the host firmware stand-in and
-// started on a controller over the adapter model, with the platform
-// stand-ins recording what the driver publishes.
+// A started adapter on the shared test rig: the driver loaded into the
+// host firmware stand-in and started on the controller over the adapter
+// model, with the platform stand-ins recording what the driver publishes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "driver/core/binding.h"
-#include "driver/lib/driverlib.h"
+#include "driver/core/context.h"
 #include "efi/efi.h"
 #include "sim/adapter/kt270_pci_device.h"
 #include "sim/firmware/firmware.h"
 #include "sim/firmware/pci_io.h"
 #include "sim/platform/platform_stand_in.h"
+#include "tests/support/rig.h"
 
 namespace discovery_test {
 
@@ -62,33 +62,40 @@ inline kt270::Config BenchConfig() {
   return config;
 }
 
+inline testsupport::RigOptions BenchOptions(const kt270::Config& config) {
+  testsupport::RigOptions options;
+  options.adapter = config;
+  return options;
+}
+
 class Bench {
  public:
   explicit Bench(bool database = true, bool services = true, kt270::Config config = BenchConfig())
-      : device_(config, [this] { return fw.NowUs(); }) {
-    DriverLibResetForHost();
-    image = fw.CreateImageHandle();
-    EXPECT_EQ(DriverEntry(image, fw.SystemTable()), EFI_SUCCESS);
-    controller = fw.CreatePciController(&device_);
-    if (database || services) EXPECT_EQ(platform.Install(fw, database, services), EFI_SUCCESS);
+      : rig_(BenchOptions(config)), fw(rig_.fw()), platform(rig_.InstallPlatform(database, services)) {
+    EXPECT_EQ(rig_.LoadDriver(), EFI_SUCCESS);
+    image = rig_.image();
+    controller = rig_.controller();
   }
 
-  EFI_STATUS Start() { return gQuovanDriverBinding.Start(&gQuovanDriverBinding, controller, nullptr); }
-  EFI_STATUS Stop() { return gQuovanDriverBinding.Stop(&gQuovanDriverBinding, controller, 0, nullptr); }
+  EFI_STATUS Start() { return rig_.binding()->Start(rig_.binding(), controller, nullptr); }
+  EFI_STATUS Stop() { return rig_.binding()->Stop(rig_.binding(), controller, 0, nullptr); }
 
   // The started adapter's context, as the UGA Draw interface leads to it.
   ADAPTER_CONTEXT* Context() {
-    auto* uga = static_cast<EFI_UGA_DRAW_PROTOCOL*>(fw.Interface(controller, kEfiUgaDrawProtocolGuid));
+    EFI_UGA_DRAW_PROTOCOL* uga = rig_.uga_draw();
     return uga == nullptr ? nullptr : ContextFromUgaDraw(uga, "test", 0);
   }
 
-  kt270::Adapter& adapter() { return device_.adapter(); }
+  testsupport::Rig& rig() { return rig_; }
+  kt270::Adapter& adapter() { return rig_.adapter(); }
   sim::PciIoStandIn& pci_io() { return *fw.PciIoOf(controller); }
 
   void Plug(const std::vector<uint8_t>& edid, kt270::Connector connector, kt270::I2cFaults faults = kt270::NoFaults()) {
-    // The model copies the image into the connector's EEPROM.
-    kt270::Monitor monitor{edid.data(), static_cast<uint32_t>(edid.size()), connector, faults};
-    ASSERT_TRUE(adapter().Plug(monitor));
+    kt270::HostMonitor monitor;
+    monitor.edid = edid;
+    monitor.connector = connector;
+    monitor.ddc = faults;
+    ASSERT_TRUE(rig_.Plug(monitor));
   }
 
   // Adapter-wide properties in the order they were added.
@@ -107,13 +114,14 @@ class Bench {
     return out;
   }
 
-  sim::Firmware fw;
-  simplatform::PlatformStandIn platform;
+ private:
+  testsupport::Rig rig_;
+
+ public:
+  sim::Firmware& fw;
+  simplatform::PlatformStandIn& platform;
   EFI_HANDLE image = nullptr;
   EFI_HANDLE controller = nullptr;
-
- private:
-  kt270::Kt270PciDevice device_;
 };
 
 inline std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
