@@ -5,15 +5,7 @@
 #pragma once
 
 #include "driver/core/context.h"
-
-// UGA Draw (driver/uga).
-EFI_STATUS EFIAPI UgaDrawGetMode(EFI_UGA_DRAW_PROTOCOL* This, UINT32* HorizontalResolution,
-                                 UINT32* VerticalResolution, UINT32* ColorDepth, UINT32* RefreshRate);
-EFI_STATUS EFIAPI UgaDrawSetMode(EFI_UGA_DRAW_PROTOCOL* This, UINT32 HorizontalResolution,
-                                 UINT32 VerticalResolution, UINT32 ColorDepth, UINT32 RefreshRate);
-EFI_STATUS EFIAPI UgaDrawBlt(EFI_UGA_DRAW_PROTOCOL* This, EFI_UGA_PIXEL* BltBuffer,
-                             EFI_UGA_BLT_OPERATION BltOperation, UINTN SourceX, UINTN SourceY,
-                             UINTN DestinationX, UINTN DestinationY, UINTN Width, UINTN Height, UINTN Delta);
+#include "driver/uga/uga_draw.h"
 
 // Platform interfaces and display nodes (driver/platform).
 #include "driver/platform/callbacks.h"
