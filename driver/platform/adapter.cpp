@@ -2,13 +2,14 @@
 // properties it publishes for the operating system.
 #include "driver/platform/adapter.h"
 
-#include "driver/core/pending.h"
 #include "driver/core/version.h"
 #include "driver/engine/timing.h"
 #include "driver/hw/modelist.h"
 #include "driver/hw/regs.h"
 #include "driver/lib/driverlib.h"
+#include "driver/platform/callbacks.h"
 #include "driver/platform/properties.h"
+#include "driver/uga/uga_draw.h"
 
 namespace {
 
