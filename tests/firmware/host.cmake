@@ -1,5 +1,13 @@
 # Firmware tests, registered in the host tree: they boot OVMF under QEMU
 # (TCG) with the images of the EFI tree.
+# The host half of the end-to-end runs: scenario conversion and PNG output.
+if(TARGET kt270sim_core)
+  find_package(PNG REQUIRED)
+  add_executable(e2e_tool ${CMAKE_CURRENT_LIST_DIR}/host/e2e_tool.cpp)
+  target_link_libraries(e2e_tool PRIVATE kt270sim_core PNG::PNG)
+  target_compile_options(e2e_tool PRIVATE -Wall -Wextra -Werror)
+endif()
+
 set(QUOVAN_EFI_IMAGE_DIR ${CMAKE_SOURCE_DIR}/build/efi CACHE PATH "Where the EFI build leaves its images")
 
 add_test(NAME ovmf_smoke

@@ -6,7 +6,8 @@
 #               [--file PATH]... [--monitor-on serial|debugcon REGEX COMMAND]...
 #               [-- extra qemu arguments]
 #
-# --images    directory holding QuovanUga.efi, KtFakePci.efi, KtCheck.efi
+# --images    directory holding QuovanUga.efi and the test images (KtFakePci,
+#             KtCheck, KtVirt, KtE2e)
 #             (default: build/efi of this checkout)
 # --script    Shell script run as startup.nsh (default: the smoke scenario)
 # --file      extra file for the ESP root (repeatable)
@@ -53,7 +54,7 @@ command -v qemu-system-x86_64 >/dev/null || { echo "run_ovmf: qemu-system-x86_64
 rm -rf "$work"
 mkdir -p "$work/esp"
 work=$(cd "$work" && pwd)
-for img in QuovanUga.efi KtFakePci.efi KtCheck.efi; do
+for img in QuovanUga.efi KtFakePci.efi KtCheck.efi KtVirt.efi KtE2e.efi; do
   [ -f "$images/$img" ] || { echo "run_ovmf: $images/$img missing (make build)" >&2; exit 2; }
   cp "$images/$img" "$work/esp/"
 done
@@ -115,7 +116,7 @@ record_timeline() {
       case " $seen " in *" $marker "*) continue ;; esac
       seen="$seen $marker"
       echo "$t $marker" >> "$work/timeline"
-    done < <(strip_ansi "$work/serial.log" | grep -Eo '^KT-[A-Z]+ [A-Za-z0-9_-]+' | tr ' ' ':')
+    done < <(strip_ansi "$work/serial.log" | grep -Eo '^KT-[A-Z0-9]+ [A-Za-z0-9_-]+' | tr ' ' ':')
     sleep 0.2
   done
 }

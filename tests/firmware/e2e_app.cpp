@@ -1,0 +1,782 @@
+// KtE2e.efi: drives the driver under test on the model-backed KT270 of
+// KtVirt.efi through the real firmware, one configuration of e2e.scn after
+// the other, and reports every step as JSON lines on the debug console.
+//
+//   KtE2e.efi                 every configuration: connect, the firmware's
+//                             Graphics Console on our UGA Draw, text through
+//                             it, monitor verdicts, properties, the
+//                             platform interfaces, disconnect
+//   KtE2e.efi -console NAME   configuration NAME, our controller added to
+//                             ConOut and connected: the Shell's console then
+//                             draws through the driver
+//   KtE2e.efi -screen         copies what the monitor shows onto the
+//                             firmware's own display and waits for a key
+//                             (the host takes the screenshot meanwhile)
+//   KtE2e.efi -shutdown       ResetSystem(EfiResetShutdown)
+#include "efi/efi.h"
+#include "sim/adapter/kt270_model.h"
+#include "tests/firmware/debugcon.h"
+#include "tests/firmware/e2e_scenario.h"
+#include "tests/firmware/efi_extra.h"
+#include "tests/firmware/kt_virt.h"
+
+using debugcon::JsonLine;
+using debugcon::ReadTsc;
+
+namespace {
+
+// GetInfo and SetInfo keys of the display interface used here.
+constexpr EFI_GUID kSelectConnectorKey = {
+    0xD2C9944A, 0x0F9D, 0x4649, {0x95, 0x4F, 0x86, 0x2C, 0x14, 0x06, 0xF3, 0x20}};
+constexpr EFI_GUID kConnectorFlagsKey = {
+    0x3064B9C1, 0xF0FF, 0x4FA9, {0x84, 0x22, 0x6B, 0x64, 0xCA, 0x9F, 0x1D, 0xE1}};
+constexpr EFI_GUID kDisplayEdidKey = {
+    0xD704179F, 0xF181, 0x4ED9, {0x87, 0xF7, 0x77, 0x01, 0x88, 0xEA, 0xE6, 0xB2}};
+constexpr EFI_GUID kAnswerKey = {
+    0x78446974, 0x3201, 0x4F0F, {0x8B, 0xD1, 0x96, 0x04, 0x8B, 0x7D, 0x10, 0x04}};
+
+struct LOADED_IMAGE {
+  UINT32 Revision;
+  EFI_HANDLE ParentHandle;
+  EFI_SYSTEM_TABLE* SystemTable;
+  EFI_HANDLE DeviceHandle;
+  EFI_DEVICE_PATH_PROTOCOL* FilePath;
+  VOID* Reserved;
+  UINT32 LoadOptionsSize;
+  VOID* LoadOptions;
+};
+
+constexpr char16_t kDriverName[] = u"ZEL Quovan UGA Driver 01.00.121";
+const char* const kConnectorNames[4] = {"digital", "analog_a", "analog_b", "tv"};
+const char* const kOutputNames[4] = {"dac_a", "dac_b", "tmds", "tv"};
+
+EFI_SYSTEM_TABLE* gST;
+EFI_BOOT_SERVICES* gBS;
+EFI_RUNTIME_SERVICES* gRT;
+EFI_HANDLE gImage;
+UINT64 gTscPerUs = 1;
+KT_VIRT_PROTOCOL* gVirt;
+EFI_DRIVER_BINDING_PROTOCOL* gBinding;
+
+UINT64 ElapsedUs(UINT64 since) { return (ReadTsc() - since) / gTscPerUs; }
+
+void ZeroBytes(VOID* p, UINTN n) {
+  for (UINTN i = 0; i < n; ++i) static_cast<UINT8*>(p)[i] = 0;
+}
+bool SameString16(const CHAR16* a, const CHAR16* b) {
+  if (!a || !b) return false;
+  while (*a && *a == *b) ++a, ++b;
+  return *a == *b;
+}
+bool SameAscii(const char* a, const CHAR16* b, UINTN n) {
+  UINTN i = 0;
+  for (; a[i] && i < n; ++i)
+    if ((CHAR16)a[i] != b[i]) return false;
+  return !a[i] && (i == n || b[i] == 0 || b[i] == u' ');
+}
+bool SameGuid(const EFI_GUID* a, const EFI_GUID* b) {
+  const UINT8* x = reinterpret_cast<const UINT8*>(a);
+  const UINT8* y = reinterpret_cast<const UINT8*>(b);
+  for (UINTN i = 0; i < sizeof(EFI_GUID); ++i)
+    if (x[i] != y[i]) return false;
+  return true;
+}
+VOID* Pool(UINTN size) {
+  VOID* p = nullptr;
+  return EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, size, &p)) ? nullptr : p;
+}
+
+// The word after an option on the command line, or its presence.
+const CHAR16* Argument(const LOADED_IMAGE* image, const char* option, UINTN* length) {
+  if (!image || !image->LoadOptions) return nullptr;
+  const CHAR16* s = static_cast<const CHAR16*>(image->LoadOptions);
+  UINTN n = image->LoadOptionsSize / sizeof(CHAR16);
+  for (UINTN i = 0; i < n; ++i) {
+    if (i > 0 && s[i - 1] != u' ') continue;
+    if (!SameAscii(option, s + i, n - i)) continue;
+    UINTN at = i;
+    while (at < n && s[at] && s[at] != u' ') ++at;
+    while (at < n && s[at] == u' ') ++at;
+    UINTN end = at;
+    while (end < n && s[end] && s[end] != u' ') ++end;
+    *length = end - at;
+    return s + at;
+  }
+  return nullptr;
+}
+
+// ---- finding things -----------------------------------------------------------
+template <typename T>
+T* ProtocolOn(EFI_HANDLE handle, const EFI_GUID* guid) {
+  VOID* iface = nullptr;
+  if (!handle || EFI_ERROR(gBS->OpenProtocol(handle, guid, &iface, gImage, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL)))
+    return nullptr;
+  return static_cast<T*>(iface);
+}
+
+KT_VIRT_PROTOCOL* FindVirt(UINTN* count) {
+  EFI_HANDLE* handles = nullptr;
+  *count = 0;
+  if (EFI_ERROR(gBS->LocateHandleBuffer(ByProtocol, &kKtVirtProtocolGuid, nullptr, count, &handles))) return nullptr;
+  KT_VIRT_PROTOCOL* v = ProtocolOn<KT_VIRT_PROTOCOL>(handles[0], &kKtVirtProtocolGuid);
+  gBS->FreePool(handles);
+  return v && v->Revision == kKtVirtRevision ? v : nullptr;
+}
+
+EFI_DRIVER_BINDING_PROTOCOL* FindOurDriver(const CHAR16** name) {
+  EFI_HANDLE* handles = nullptr;
+  UINTN n = 0;
+  EFI_DRIVER_BINDING_PROTOCOL* found = nullptr;
+  if (EFI_ERROR(gBS->LocateHandleBuffer(ByProtocol, &kEfiDriverBindingProtocolGuid, nullptr, &n, &handles)))
+    return nullptr;
+  for (UINTN i = 0; i < n && !found; ++i) {
+    auto* b = ProtocolOn<EFI_DRIVER_BINDING_PROTOCOL>(handles[i], &kEfiDriverBindingProtocolGuid);
+    auto* cn = b ? ProtocolOn<EFI_COMPONENT_NAME_PROTOCOL>(b->ImageHandle, &kEfiComponentNameProtocolGuid) : nullptr;
+    CHAR16* text = nullptr;
+    if (cn && !EFI_ERROR(cn->GetDriverName(cn, "eng", &text)) && SameString16(text, kDriverName)) {
+      found = b;
+      *name = text;
+    }
+  }
+  gBS->FreePool(handles);
+  return found;
+}
+
+// ---- UGA Draw spy: SetMode timing and the rectangles Blt drew --------------------
+struct Rect {
+  UINTN x, y, w, h;
+  UINT32* pixels;  // copy of what the caller asked to draw, 0x00RRGGBB
+};
+constexpr UINTN kMaxRects = 24;
+constexpr UINTN kMaxRectPixels = 64 * 1024;
+
+struct UgaSpy {
+  VOID* registration;
+  EFI_UGA_DRAW_PROTOCOL* instance;
+  EFI_UGA_DRAW_PROTOCOL_SET_MODE setMode;
+  EFI_UGA_DRAW_PROTOCOL_BLT blt;
+  UINT32 setModeCalls, bltCalls, bltFailed, installs;
+  UINT32 h, v, depth, refresh;
+  EFI_STATUS setModeStatus;
+  UINT64 firstSetModeUs;
+  bool recording;
+  UINTN rectCount;
+  Rect rects[kMaxRects];
+  // Lit screen: the first moment the watched connector is in sync.
+  UINT64 connectTsc, litTsc;
+  int watch;  // connector, or -1
+};
+UgaSpy gUga;
+
+void CheckLit() {
+  if (gUga.litTsc || gUga.watch < 0) return;
+  if (gVirt->Adapter->Watch(static_cast<kt270::Connector>(gUga.watch)).sync == kt270::Sync::kInSync)
+    gUga.litTsc = ReadTsc();
+}
+
+EFI_STATUS EFIAPI SpySetMode(EFI_UGA_DRAW_PROTOCOL* This, UINT32 h, UINT32 v, UINT32 depth, UINT32 refresh) {
+  UINT64 t0 = ReadTsc();
+  EFI_STATUS s = gUga.setMode(This, h, v, depth, refresh);
+  if (gUga.setModeCalls++ == 0) gUga.firstSetModeUs = ElapsedUs(t0);
+  gUga.h = h, gUga.v = v, gUga.depth = depth, gUga.refresh = refresh, gUga.setModeStatus = s;
+  CheckLit();
+  return s;
+}
+
+void RecordRect(const EFI_UGA_PIXEL* buffer, UINTN sx, UINTN sy, UINTN dx, UINTN dy, UINTN w, UINTN h, UINTN delta) {
+  if (gUga.rectCount >= kMaxRects || !buffer || w * h == 0 || w * h > kMaxRectPixels) return;
+  Rect& r = gUga.rects[gUga.rectCount];
+  r.pixels = static_cast<UINT32*>(Pool(w * h * 4));
+  if (!r.pixels) return;
+  if (delta == 0) delta = w * sizeof(EFI_UGA_PIXEL);
+  for (UINTN y = 0; y < h; ++y) {
+    const auto* row = reinterpret_cast<const EFI_UGA_PIXEL*>(reinterpret_cast<const UINT8*>(buffer) + (sy + y) * delta);
+    for (UINTN x = 0; x < w; ++x) {
+      const EFI_UGA_PIXEL& p = row[sx + x];
+      r.pixels[y * w + x] = (UINT32)p.Red << 16 | (UINT32)p.Green << 8 | p.Blue;
+    }
+  }
+  r.x = dx, r.y = dy, r.w = w, r.h = h;
+  gUga.rectCount++;
+}
+
+EFI_STATUS EFIAPI SpyBlt(EFI_UGA_DRAW_PROTOCOL* This, EFI_UGA_PIXEL* Buffer, EFI_UGA_BLT_OPERATION Op, UINTN SX,
+                         UINTN SY, UINTN DX, UINTN DY, UINTN W, UINTN H, UINTN Delta) {
+  EFI_STATUS s = gUga.blt(This, Buffer, Op, SX, SY, DX, DY, W, H, Delta);
+  gUga.bltCalls++;
+  if (EFI_ERROR(s)) gUga.bltFailed++;
+  if (!EFI_ERROR(s) && gUga.recording && Op == EfiUgaBltBufferToVideo) RecordRect(Buffer, SX, SY, DX, DY, W, H, Delta);
+  return s;
+}
+
+// Runs when our Start installs UGA Draw, before the Graphics Console can
+// bind in the same ConnectController.
+void EFIAPI OnUgaInstalled(EFI_EVENT, VOID*) {
+  for (;;) {
+    EFI_HANDLE handle;
+    UINTN size = sizeof handle;
+    if (EFI_ERROR(gBS->LocateHandle(ByRegisterNotify, nullptr, gUga.registration, &size, &handle))) return;
+    if (handle != gVirt->Controller) continue;
+    auto* uga = ProtocolOn<EFI_UGA_DRAW_PROTOCOL>(handle, &kEfiUgaDrawProtocolGuid);
+    if (!uga) continue;
+    gUga.installs++;
+    gUga.instance = uga;
+    gUga.setMode = uga->SetMode;
+    gUga.blt = uga->Blt;
+    uga->SetMode = SpySetMode;
+    uga->Blt = SpyBlt;
+    CheckLit();
+  }
+}
+
+void FreeRects() {
+  for (UINTN i = 0; i < gUga.rectCount; ++i) gBS->FreePool(gUga.rects[i].pixels);
+  gUga.rectCount = 0;
+}
+
+// Only the instance still installed is unwrapped: a stopped driver has
+// freed the one before.
+void RemoveUgaSpy() {
+  auto* uga = ProtocolOn<EFI_UGA_DRAW_PROTOCOL>(gVirt->Controller, &kEfiUgaDrawProtocolGuid);
+  if (gUga.instance && uga == gUga.instance) {
+    uga->SetMode = gUga.setMode;
+    uga->Blt = gUga.blt;
+  }
+  gUga.instance = nullptr;
+}
+
+// ---- the virtual KT270 ------------------------------------------------------------
+void ApplyConfig(const e2e::Config& c) {
+  kt270::Adapter* a = gVirt->Adapter;
+  for (unsigned k = 0; k < kt270::kConnectorCount; ++k) a->Unplug(static_cast<kt270::Connector>(k));
+  for (unsigned ch = 1; ch <= 3; ++ch) a->Attach(ch, nullptr);
+  a->Reset();
+  gVirt->EnabledAttributes = 0;
+  a->PokeReg(0x0C60, c.strap);
+  a->PokeReg(0x00E8, c.hwgpio);
+  a->PokeReg(0x01A4, c.swgpio);
+  for (UINTN i = 0; i < c.monitorCount; ++i) {
+    const e2e::MonitorSpec& m = c.monitors[i];
+    bool ok;
+    if (m.raw) {
+      kt270::DdcDevice d = {m.edid, m.edidSize, kt270::NoFaults()};
+      ok = a->Attach(m.where, &d);
+    } else {
+      ok = a->Plug({m.edid, m.edidSize, static_cast<kt270::Connector>(m.where), kt270::NoFaults()});
+    }
+    if (!ok) JsonLine("config_error").Str("config", c.name).Num("monitor", i).Emit();
+  }
+  gVirt->ValueCount = (UINT32)c.valueCount;
+  for (UINTN i = 0; i < c.valueCount; ++i) {
+    gVirt->ValueKeys[i] = c.keys[i];
+    gVirt->Values[i] = c.values[i];
+  }
+  gVirt->PropertyCount = 0;
+  gVirt->RegisterAdapterCalls = gVirt->GetValueCalls = gVirt->UnexpectedCalls = 0;
+  EFI_STATUS s = gVirt->SetPlatform(gVirt, c.database, c.services);
+  JsonLine("configure")
+      .Str("config", c.name)
+      .Num("monitors", c.monitorCount)
+      .Bool("database", c.database)
+      .Bool("services", c.services)
+      .Hex("set_platform_status", s)
+      .Emit();
+}
+
+int WatchedConnector(const e2e::Config& c) {
+  for (UINTN i = 0; i < c.monitorCount; ++i)
+    if (!c.monitors[i].raw) return c.monitors[i].where;
+  return -1;
+}
+
+void ReportMonitors(const e2e::Config& c) {
+  kt270::Adapter* a = gVirt->Adapter;
+  for (unsigned k = 0; k < kt270::kConnectorCount; ++k) {
+    auto conn = static_cast<kt270::Connector>(k);
+    if (!a->Plugged(conn)) continue;
+    kt270::MonitorView v = a->Watch(conn);
+    const char* sync = v.sync == kt270::Sync::kInSync ? "in sync" : v.sync == kt270::Sync::kOutOfRange ? "out of range" : "no signal";
+    JsonLine line("monitor");
+    line.Str("config", c.name).Str("connector", kConnectorNames[k]).Str("verdict", sync).Str("reason", v.reason);
+    line.Key("mode").Raw("\"").Decimal(v.width).Raw("x").Decimal(v.height).Raw("\"");
+    line.Num("refresh_mhz", v.refresh_mhz).Num("pixel_clock_hz", v.pixel_clock_hz).Num("crtc", v.crtc)
+        .Bool("scaled", v.scaled);
+    line.Key("source").Raw("\"").Decimal(v.source_width).Raw("x").Decimal(v.source_height).Raw("\"");
+    line.Emit();
+  }
+}
+
+// Outputs and CRTCs as the registers say; with all = false only those on.
+bool ReportOutputs(const char* config, const char* when) {
+  kt270::Adapter* a = gVirt->Adapter;
+  JsonLine line("outputs");
+  line.Str("config", config).Str("when", when);
+  bool any = false;
+  for (unsigned o = 0; o < 4; ++o) {
+    kt270::OutputState s = a->DecodeOutput(static_cast<kt270::Output>(o));
+    line.Bool(kOutputNames[o], s.enabled);
+    any = any || s.enabled;
+  }
+  for (unsigned c = 0; c < 2; ++c) line.Bool(c ? "crtc2_running" : "crtc1_running", a->DecodeCrtc(c).running);
+  line.Bool("any_on", any).Emit();
+  return any;
+}
+
+// ---- text through the console on our handle ------------------------------------------
+// The picture a CRTC fetches against the pixels the console asked Blt to
+// draw: they must be the same, pixel for pixel, and hold some ink.
+void CheckText(const e2e::Config& c) {
+  auto* out = ProtocolOn<EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL>(gVirt->Controller, &kEfiSimpleTextOutProtocolGuid);
+  JsonLine line("text");
+  line.Str("config", c.name).Bool("console", out != nullptr);
+  if (!out || !gUga.instance) {
+    line.Emit();
+    return;
+  }
+  out->EnableCursor(out, EFI_FALSE);
+  out->SetAttribute(out, EFI_WHITE | (EFI_BLACK << 4));
+  out->SetCursorPosition(out, 2, 1);
+  FreeRects();
+  gUga.recording = true;
+  UINT32 bltsBefore = gUga.bltCalls;
+  EFI_STATUS s = out->OutputString(out, u"KT270 end to end: text through UGA Draw");
+  gUga.recording = false;
+  line.Hex("output_status", s).Num("blt_calls", gUga.bltCalls - bltsBefore).Num("rects", gUga.rectCount);
+
+  kt270::Adapter* a = gVirt->Adapter;
+  int crtc = -1;
+  for (unsigned k = 0; k < 2 && crtc < 0; ++k)
+    if (a->DecodeCrtc(k).running) crtc = (int)k;
+  UINT32 sw = 0, sh = 0;
+  kt270::CrtcState cs = a->DecodeCrtc(crtc < 0 ? 0 : (unsigned)crtc);
+  UINTN capacity = (UINTN)cs.source_width * cs.source_height;
+  UINT32* picture = capacity ? static_cast<UINT32*>(Pool(capacity * 4)) : nullptr;
+  bool rendered = crtc >= 0 && picture && a->RenderSource((unsigned)crtc, picture, capacity, &sw, &sh);
+  UINT64 compared = 0, mismatched = 0, ink = 0, outside = 0;
+  for (UINTN i = 0; rendered && i < gUga.rectCount; ++i) {
+    const Rect& r = gUga.rects[i];
+    UINT32 background = r.pixels[0];
+    for (UINTN y = 0; y < r.h; ++y) {
+      for (UINTN x = 0; x < r.w; ++x) {
+        UINT32 want = r.pixels[y * r.w + x];
+        if (want != background) ++ink;
+        if (r.x + x >= sw || r.y + y >= sh) {
+          ++outside;
+          continue;
+        }
+        ++compared;
+        if ((picture[(r.y + y) * sw + r.x + x] & 0xFFFFFF) != want) ++mismatched;
+      }
+    }
+  }
+  if (gUga.rectCount) {
+    const Rect& r = gUga.rects[0];
+    line.Key("first_rect").Raw("\"").Decimal(r.x).Raw(",").Decimal(r.y).Raw(" ").Decimal(r.w).Raw("x").Decimal(r.h).Raw("\"");
+  }
+  line.Num("crtc", crtc < 0 ? 255 : (UINT64)crtc + 1).Bool("rendered", rendered);
+  line.Key("source").Raw("\"").Decimal(sw).Raw("x").Decimal(sh).Raw("\"");
+  line.Num("compared", compared).Num("mismatched", mismatched).Num("ink", ink).Num("outside", outside);
+  line.Bool("visible", rendered && compared > 0 && mismatched == 0 && ink > 0).Emit();
+  if (picture) gBS->FreePool(picture);
+  FreeRects();
+}
+
+// ---- the platform's view ----------------------------------------------------------------
+void HexBytes(JsonLine& line, const char* key, const UINT8* b, UINTN n) {
+  line.Key(key).Raw("\"");
+  for (UINTN i = 0; i < n; ++i) {
+    char t[3] = {"0123456789abcdef"[b[i] >> 4], "0123456789abcdef"[b[i] & 15], 0};
+    line.Raw(t);
+  }
+  line.Raw("\"");
+}
+
+void ReportProperties(const e2e::Config& c) {
+  UINT32 nodeProps = 0;
+  for (UINT32 i = 0; i < gVirt->PropertyCount && i < kKtVirtMaxProperties; ++i) {
+    const KT_VIRT_PROPERTY& p = gVirt->Properties[i];
+    if (p.HasNode) ++nodeProps;
+    JsonLine line("property");
+    line.Str("config", c.name).Num("index", i);
+    if (p.HasNode) line.Str16("node", p.Node); else line.Str("node", nullptr);
+    line.Str16("name", p.Name).Num("size", p.Size);
+    HexBytes(line, "hex", p.Value, p.Size < 16 ? (UINTN)p.Size : 16);
+    line.Emit();
+  }
+  JsonLine("properties")
+      .Str("config", c.name)
+      .Num("count", gVirt->PropertyCount)
+      .Num("node_count", nodeProps)
+      .Num("register_adapter_calls", gVirt->RegisterAdapterCalls)
+      .Hex("registered_vendor", gVirt->RegisteredVendor)
+      .Hex("registered_device", gVirt->RegisteredDevice)
+      .Bool("registered_our_controller", gVirt->RegisteredController == gVirt->Controller)
+      .Num("get_value_calls", gVirt->GetValueCalls)
+      .Num("unexpected_calls", gVirt->UnexpectedCalls)
+      .Emit();
+}
+
+void CheckInterfaces(const e2e::Config& c) {
+  auto* config = ProtocolOn<QUOVAN_CONFIG_INTERFACE>(gVirt->Controller, &kConfigInterfaceGuid);
+  auto* display = ProtocolOn<QUOVAN_DISPLAY_INTERFACE>(gVirt->Controller, &kDisplayInterfaceGuid);
+  JsonLine line("interfaces");
+  line.Str("config", c.name).Bool("config_present", config != nullptr).Bool("display_present", display != nullptr);
+  if (config) {
+    UINT64 fb = 0;
+    UINT32 size = 0, bpr = 0, w = 0, h = 0, bpp = 0;
+    EFI_STATUS s = config->Query(config, &fb, &size, &bpr, &w, &h, &bpp);
+    line.Hex("query_status", s).Hex("frame_buffer", fb).Num("memory_size", size).Num("bytes_per_row", bpr);
+    line.Key("query_mode").Raw("\"").Decimal(w).Raw("x").Decimal(h).Raw("x").Decimal(bpp).Raw("\"");
+  }
+  if (display) {
+    UINT8 buffer[512];
+    UINTN size = 4;
+    ZeroBytes(buffer, sizeof buffer);
+    EFI_STATUS s = display->GetInfo(display, const_cast<EFI_GUID*>(&kAnswerKey), buffer, &size);
+    line.Hex("answer_status", s).Num("answer", buffer[0] | buffer[1] << 8 | buffer[2] << 16 | (UINT32)buffer[3] << 24);
+    UINT32 connector = 0;  // the first connector the driver found
+    s = display->SetInfo(display, const_cast<EFI_GUID*>(&kSelectConnectorKey), &connector, sizeof connector);
+    line.Hex("select_status", s);
+    size = 8;
+    ZeroBytes(buffer, sizeof buffer);
+    s = display->GetInfo(display, const_cast<EFI_GUID*>(&kConnectorFlagsKey), buffer, &size);
+    line.Hex("flags_status", s);
+    HexBytes(line, "flags", buffer, 8);
+    size = sizeof buffer;
+    ZeroBytes(buffer, sizeof buffer);
+    s = display->GetInfo(display, const_cast<EFI_GUID*>(&kDisplayEdidKey), buffer, &size);
+    line.Hex("edid_status", s).Num("edid_size", size);
+    // The EDID handed back is the monitor's, byte for byte.
+    bool same = false;
+    for (UINTN i = 0; i < c.monitorCount && !same; ++i) {
+      const e2e::MonitorSpec& m = c.monitors[i];
+      if (m.edidSize != size || size == 0) continue;
+      same = true;
+      for (UINTN b = 0; b < size; ++b) same = same && m.edid[b] == buffer[b];
+    }
+    line.Bool("edid_matches_monitor", same);
+  }
+  line.Emit();
+}
+
+// ---- connect / disconnect ------------------------------------------------------------------
+bool Connect(const e2e::Config& c, unsigned round) {
+  gUga.setModeCalls = gUga.bltCalls = gUga.bltFailed = 0;
+  gUga.firstSetModeUs = 0;
+  gUga.h = gUga.v = gUga.depth = gUga.refresh = 0;
+  gUga.setModeStatus = EFI_NOT_STARTED;
+  gUga.watch = WatchedConnector(c);
+  gUga.litTsc = 0;
+  UINT32 installs = gUga.installs;
+  gUga.connectTsc = ReadTsc();
+  EFI_STATUS s = gBS->ConnectController(gVirt->Controller, nullptr, nullptr, EFI_FALSE);
+  UINT64 us = ElapsedUs(gUga.connectTsc);
+  CheckLit();
+  auto* uga = ProtocolOn<EFI_UGA_DRAW_PROTOCOL>(gVirt->Controller, &kEfiUgaDrawProtocolGuid);
+  UINT32 h = 0, v = 0, depth = 0, refresh = 0;
+  EFI_STATUS ms = uga ? uga->GetMode(uga, &h, &v, &depth, &refresh) : EFI_NOT_FOUND;
+  EFI_OPEN_PROTOCOL_INFORMATION_ENTRY* entries = nullptr;
+  UINTN count = 0, consumers = 0;
+  if (uga && !EFI_ERROR(gBS->OpenProtocolInformation(gVirt->Controller, &kEfiUgaDrawProtocolGuid, &entries, &count))) {
+    for (UINTN i = 0; i < count; ++i)
+      if (entries[i].Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) ++consumers;
+    gBS->FreePool(entries);
+  }
+  JsonLine line("connect");
+  line.Str("config", c.name).Num("round", round).Hex("status", s).Num("us", us).Bool("uga", uga != nullptr)
+      .Bool("notified", gUga.installs > installs).Num("uga_consumers", consumers);
+  line.Key("mode").Raw("\"").Decimal(h).Raw("x").Decimal(v).Raw("x").Decimal(depth).Raw("@").Decimal(refresh).Raw("\"");
+  line.Hex("getmode_status", ms).Num("setmode_calls", gUga.setModeCalls);
+  line.Key("setmode").Raw("\"").Decimal(gUga.h).Raw("x").Decimal(gUga.v).Raw("x").Decimal(gUga.depth).Raw("@")
+      .Decimal(gUga.refresh).Raw("\"");
+  line.Hex("setmode_status", gUga.setModeStatus).Num("first_setmode_us", gUga.firstSetModeUs);
+  if (gUga.litTsc) line.Num("lit_us", (gUga.litTsc - gUga.connectTsc) / gTscPerUs); else line.Str("lit_us", nullptr);
+  line.Num("blt_calls", gUga.bltCalls).Num("blt_failed", gUga.bltFailed).Emit();
+  return !EFI_ERROR(s) && uga;
+}
+
+void Disconnect(const e2e::Config& c) {
+  RemoveUgaSpy();
+  UINT64 t0 = ReadTsc();
+  EFI_STATUS s = gBS->DisconnectController(gVirt->Controller, gBinding->DriverBindingHandle, nullptr);
+  UINT64 us = ElapsedUs(t0);
+  // Only what KtVirt put there may stay.
+  EFI_GUID** guids = nullptr;
+  UINTN count = 0, foreign = 0;
+  if (!EFI_ERROR(gBS->ProtocolsPerHandle(gVirt->Controller, &guids, &count))) {
+    for (UINTN i = 0; i < count; ++i)
+      if (!SameGuid(guids[i], &kEfiDevicePathProtocolGuid) && !SameGuid(guids[i], &kEfiPciIoProtocolGuid) &&
+          !SameGuid(guids[i], &kKtVirtProtocolGuid))
+        ++foreign;
+    gBS->FreePool(guids);
+  }
+  EFI_OPEN_PROTOCOL_INFORMATION_ENTRY* entries = nullptr;
+  UINTN opens = 0, n = 0;
+  if (!EFI_ERROR(gBS->OpenProtocolInformation(gVirt->Controller, &kEfiPciIoProtocolGuid, &entries, &n))) {
+    for (UINTN i = 0; i < n; ++i)
+      if (entries[i].AgentHandle == gBinding->DriverBindingHandle) ++opens;
+    gBS->FreePool(entries);
+  }
+  JsonLine("disconnect")
+      .Str("config", c.name)
+      .Hex("status", s)
+      .Num("us", us)
+      .Num("protocols", count)
+      .Num("foreign_protocols", foreign)
+      .Num("pci_io_opens_left", opens)
+      .Hex("command", gVirt->Adapter->Command())
+      .Emit();
+  ReportOutputs(c.name, "after_disconnect");
+}
+
+// ---- the scenario file -------------------------------------------------------------------
+e2e::Scenario* LoadScenario(const LOADED_IMAGE* self) {
+  auto* fs = self ? ProtocolOn<EFI_SIMPLE_FILE_SYSTEM_PROTOCOL>(self->DeviceHandle, &kSimpleFileSystemGuid) : nullptr;
+  EFI_FILE_PROTOCOL* root = nullptr;
+  EFI_FILE_PROTOCOL* file = nullptr;
+  if (!fs || EFI_ERROR(fs->OpenVolume(fs, &root))) return nullptr;
+  EFI_STATUS s = root->Open(root, &file, u"e2e.scn", kFileModeRead, 0);
+  root->Close(root);
+  if (EFI_ERROR(s)) return nullptr;
+  constexpr UINTN kMax = 64 * 1024;
+  char* text = static_cast<char*>(Pool(kMax));
+  UINTN size = kMax;
+  s = text ? file->Read(file, &size, text) : EFI_OUT_OF_RESOURCES;
+  file->Close(file);
+  auto* scenario = static_cast<e2e::Scenario*>(Pool(sizeof(e2e::Scenario)));
+  UINTN bad = 0;
+  bool ok = !EFI_ERROR(s) && scenario && e2e::Parser(text, size).Parse(scenario, &bad);
+  JsonLine("scenario").Num("bytes", size).Bool("ok", ok).Num("bad_line", bad).Num("configs", ok ? scenario->count : 0).Emit();
+  if (text) gBS->FreePool(text);
+  if (!ok && scenario) {
+    gBS->FreePool(scenario);
+    scenario = nullptr;
+  }
+  return scenario;
+}
+
+const e2e::Config* FindConfig(const e2e::Scenario* s, const CHAR16* name, UINTN length) {
+  for (UINTN i = 0; s && i < s->count; ++i)
+    if (SameAscii(s->configs[i].name, name, length)) return &s->configs[i];
+  return nullptr;
+}
+
+void InstallUgaNotify(EFI_EVENT* notify) {
+  if (!EFI_ERROR(gBS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnUgaInstalled, nullptr, notify)))
+    gBS->RegisterProtocolNotify(&kEfiUgaDrawProtocolGuid, *notify, &gUga.registration);
+}
+
+EFI_STATUS RunAll(const e2e::Scenario* s) {
+  EFI_EVENT notify = nullptr;
+  InstallUgaNotify(&notify);
+  unsigned round = 0;
+  bool allConnected = true;
+  for (UINTN i = 0; i < s->count; ++i) {
+    const e2e::Config& c = s->configs[i];
+    ApplyConfig(c);
+    bool connected = Connect(c, ++round);
+    allConnected = allConnected && connected;
+    ReportOutputs(c.name, "connected");
+    ReportMonitors(c);
+    CheckText(c);
+    CheckInterfaces(c);
+    ReportProperties(c);
+    Disconnect(c);
+  }
+  RemoveUgaSpy();
+  if (notify) gBS->CloseEvent(notify);
+  return allConnected ? EFI_SUCCESS : EFI_DEVICE_ERROR;
+}
+
+// ConOut gets our controller's device path, so that the console platform
+// driver hands our console to the splitter the Shell writes to.
+EFI_STATUS AddToConOut() {
+  auto* path = ProtocolOn<EFI_DEVICE_PATH_PROTOCOL>(gVirt->Controller, &kEfiDevicePathProtocolGuid);
+  if (!path) return EFI_NOT_FOUND;
+  UINTN pathSize = 0;
+  for (const EFI_DEVICE_PATH_PROTOCOL* n = path;; ) {
+    UINTN len = n->Length[0] | n->Length[1] << 8;
+    pathSize += len;
+    if (n->Type == END_DEVICE_PATH_TYPE && n->SubType == END_ENTIRE_DEVICE_PATH_SUBTYPE) break;
+    n = reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL*>(reinterpret_cast<const UINT8*>(n) + len);
+  }
+  constexpr UINTN kMax = 4096;
+  UINT8* value = static_cast<UINT8*>(Pool(kMax));
+  if (!value) return EFI_OUT_OF_RESOURCES;
+  UINTN size = kMax;
+  UINT32 attributes = EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS;
+  EFI_STATUS s = gRT->GetVariable(const_cast<CHAR16*>(u"ConOut"), const_cast<EFI_GUID*>(&kEfiGlobalVariableGuid),
+                                  nullptr, &size, value);
+  if (EFI_ERROR(s)) size = 0;
+  // A multi-instance path: the old end node becomes an instance end.
+  if (size >= 4) value[size - 3] = 0x01;  // END_INSTANCE_DEVICE_PATH_SUBTYPE
+  if (size + pathSize > kMax) return EFI_BUFFER_TOO_SMALL;
+  const UINT8* p = reinterpret_cast<const UINT8*>(path);
+  for (UINTN i = 0; i < pathSize; ++i) value[size + i] = p[i];
+  s = gRT->SetVariable(const_cast<CHAR16*>(u"ConOut"), const_cast<EFI_GUID*>(&kEfiGlobalVariableGuid), attributes,
+                       size + pathSize, value);
+  JsonLine("conout").Num("old_size", size).Num("new_size", size + pathSize).Hex("status", s).Emit();
+  gBS->FreePool(value);
+  return s;
+}
+
+EFI_STATUS RunConsole(const e2e::Config* c) {
+  if (!c) return EFI_NOT_FOUND;
+  ApplyConfig(*c);
+  EFI_STATUS s = AddToConOut();
+  if (EFI_ERROR(s)) return s;
+  // No spies here: this image is gone when the Shell goes on drawing.
+  gUga.watch = WatchedConnector(*c);
+  gUga.litTsc = 0;
+  UINT64 t0 = ReadTsc();
+  s = gBS->ConnectController(gVirt->Controller, nullptr, nullptr, EFI_TRUE);
+  UINT64 us = ElapsedUs(t0);
+  CheckLit();
+  UINTN consumers = 0;
+  EFI_OPEN_PROTOCOL_INFORMATION_ENTRY* entries = nullptr;
+  UINTN count = 0;
+  if (!EFI_ERROR(gBS->OpenProtocolInformation(gVirt->Controller, &kEfiSimpleTextOutProtocolGuid, &entries, &count))) {
+    for (UINTN i = 0; i < count; ++i)
+      if (entries[i].Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) ++consumers;
+    gBS->FreePool(entries);
+  }
+  JsonLine("console")
+      .Str("config", c->name)
+      .Hex("status", s)
+      .Num("us", us)
+      .Bool("text_out", ProtocolOn<VOID>(gVirt->Controller, &kEfiSimpleTextOutProtocolGuid) != nullptr)
+      .Num("text_out_consumers", consumers)
+      .Emit();
+  ReportMonitors(*c);
+  return s;
+}
+
+// ---- the screenshot -------------------------------------------------------------------------
+// FNV-1a over the 0x00RRGGBB pixels, row by row: the host computes the same
+// over the screendump to prove that it shows this very picture.
+UINT64 PictureHash(const UINT32* px, UINTN n) {
+  UINT64 h = 0xCBF29CE484222325ULL;
+  for (UINTN i = 0; i < n; ++i)
+    for (unsigned b = 0; b < 3; ++b) {
+      h ^= (px[i] >> (16 - 8 * b)) & 0xFF;
+      h *= 0x100000001B3ULL;
+    }
+  return h;
+}
+
+EFI_STATUS RunScreen() {
+  kt270::Adapter* a = gVirt->Adapter;
+  int conn = -1;
+  for (unsigned k = 0; k < kt270::kConnectorCount && conn < 0; ++k)
+    if (a->Plugged(static_cast<kt270::Connector>(k)) && a->Watch(static_cast<kt270::Connector>(k)).sync == kt270::Sync::kInSync)
+      conn = (int)k;
+  kt270::MonitorView v = a->Watch(static_cast<kt270::Connector>(conn < 0 ? 0 : conn));
+  UINTN capacity = (UINTN)v.width * v.height;
+  UINT32* picture = conn >= 0 && capacity ? static_cast<UINT32*>(Pool(capacity * 4)) : nullptr;
+  UINT32 w = 0, h = 0;
+  bool ok = picture && a->RenderView(static_cast<kt270::Connector>(conn), picture, capacity, &w, &h);
+  // The firmware's own display: a Graphics Output that is not on our handle.
+  EFI_HANDLE* handles = nullptr;
+  UINTN n = 0;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL* gop = nullptr;
+  if (!EFI_ERROR(gBS->LocateHandleBuffer(ByProtocol, &kEfiGraphicsOutputProtocolGuid, nullptr, &n, &handles))) {
+    for (UINTN i = 0; i < n && !gop; ++i)
+      if (handles[i] != gVirt->Controller) gop = ProtocolOn<EFI_GRAPHICS_OUTPUT_PROTOCOL>(handles[i], &kEfiGraphicsOutputProtocolGuid);
+    gBS->FreePool(handles);
+  }
+  EFI_STATUS s = EFI_NOT_FOUND;
+  UINT32 gw = 0, gh = 0;
+  if (ok && gop) {
+    // A mode of the picture's size if the display has one.
+    for (UINT32 m = 0; m < gop->Mode->MaxMode; ++m) {
+      EFI_GRAPHICS_OUTPUT_MODE_INFORMATION* info = nullptr;
+      UINTN size = 0;
+      if (EFI_ERROR(gop->QueryMode(gop, m, &size, &info))) continue;
+      bool fits = info->HorizontalResolution == w && info->VerticalResolution == h;
+      gBS->FreePool(info);
+      if (fits) {
+        if (gop->Mode->Mode != m) gop->SetMode(gop, m);
+        break;
+      }
+    }
+    gw = gop->Mode->Info->HorizontalResolution;
+    gh = gop->Mode->Info->VerticalResolution;
+    UINT32 bw = w < gw ? w : gw, bh = h < gh ? h : gh;
+    s = gop->Blt(gop, picture, kGopBltBufferToVideo, 0, 0, 0, 0, bw, bh, (UINTN)w * 4);
+  }
+  JsonLine line("screen_ready");
+  line.Str("connector", conn >= 0 ? kConnectorNames[conn] : nullptr).Bool("rendered", ok).Hex("blt_status", s);
+  line.Key("picture").Raw("\"").Decimal(w).Raw("x").Decimal(h).Raw("\"");
+  line.Key("display").Raw("\"").Decimal(gw).Raw("x").Decimal(gh).Raw("\"");
+  line.Hex("hash", ok ? PictureHash(picture, (UINTN)w * h) : 0).Emit();
+  // The host takes the screendump now and answers with a key; bounded.
+  EFI_EVENT timer = nullptr;
+  if (!EFI_ERROR(gBS->CreateEvent(EVT_TIMER, TPL_APPLICATION, nullptr, nullptr, &timer))) {
+    gBS->SetTimer(timer, TimerRelative, 30 * 10000000ULL);
+    EFI_EVENT events[2] = {gST->ConIn->WaitForKey, timer};
+    UINTN index = 0;
+    gBS->WaitForEvent(2, events, &index);
+    EFI_INPUT_KEY key;
+    gST->ConIn->ReadKeyStroke(gST->ConIn, &key);
+    gBS->CloseEvent(timer);
+    JsonLine("screen_done").Bool("key", index == 0).Emit();
+  }
+  if (picture) gBS->FreePool(picture);
+  return ok && !EFI_ERROR(s) ? EFI_SUCCESS : EFI_DEVICE_ERROR;
+}
+
+void CalibrateTsc() {
+  UINT64 t0 = ReadTsc();
+  gBS->Stall(20000);
+  UINT64 ticks = ReadTsc() - t0;
+  gTscPerUs = ticks / 20000 ? ticks / 20000 : 1;
+}
+
+}  // namespace
+
+extern "C" EFI_STATUS EFIAPI E2eEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* SystemTable) {
+  gImage = ImageHandle;
+  gST = SystemTable;
+  gBS = SystemTable->BootServices;
+  gRT = SystemTable->RuntimeServices;
+  CalibrateTsc();
+  auto* self = ProtocolOn<LOADED_IMAGE>(ImageHandle, &kEfiLoadedImageProtocolGuid);
+  UINTN len = 0;
+  const char* mode = Argument(self, "-shutdown", &len) ? "shutdown"
+                     : Argument(self, "-screen", &len) ? "screen"
+                     : Argument(self, "-console", &len) ? "console"
+                                                        : "all";
+  JsonLine("begin").Str("app", "KtE2e").Str("mode", mode).Num("tsc_mhz", gTscPerUs).Emit();
+  if (mode[0] == 's' && mode[1] == 'h') {
+    gRT->ResetSystem(EfiResetShutdown, EFI_SUCCESS, 0, nullptr);
+    return EFI_DEVICE_ERROR;
+  }
+  UINTN virtCount = 0;
+  gVirt = FindVirt(&virtCount);
+  const CHAR16* name = nullptr;
+  gBinding = FindOurDriver(&name);
+  JsonLine("setup")
+      .Num("virtual_controllers", virtCount)
+      .Bool("virt", gVirt != nullptr)
+      .Bool("driver", gBinding != nullptr)
+      .Str16("driver_name", name)
+      .Hex("version", gBinding ? gBinding->Version : 0)
+      .Emit();
+  EFI_STATUS result = EFI_NOT_FOUND;
+  if (gVirt && gBinding) {
+    if (mode[0] == 's') {
+      result = RunScreen();
+    } else {
+      e2e::Scenario* s = LoadScenario(self);
+      if (s && mode[0] == 'c') {
+        const CHAR16* config = Argument(self, "-console", &len);
+        result = RunConsole(FindConfig(s, config, len));
+      } else if (s) {
+        result = RunAll(s);
+      }
+      if (s) gBS->FreePool(s);
+    }
+  }
+  JsonLine("done").Str("mode", mode).Hex("status", result).Emit();
+  return result;
+}

@@ -1,0 +1,149 @@
+// Host side of the end-to-end firmware runs.
+//
+//   e2e_tool scenario OUT.scn NAME=SCENARIO.json...
+//       reads scenarios in the kt270sim vocabulary (with kt270sim's own
+//       parser, so a scenario means the same in both) and writes the compact
+//       file that KtE2e.efi reads from the ESP, one configuration per NAME
+//   e2e_tool png IN.ppm OUT.png
+//       converts QEMU's screendump to PNG and prints its size and the FNV-1a
+//       hash of its pixels (the one KtE2e.efi reports for the picture it
+//       copied onto the display)
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <png.h>
+
+#include "tools/kt270sim/scenario.h"
+
+namespace {
+
+const char* HexDigits = "0123456789abcdef";
+
+std::string HexBytes(const uint8_t* b, size_t n) {
+  std::string s;
+  for (size_t i = 0; i < n; ++i) {
+    s += HexDigits[b[i] >> 4];
+    s += HexDigits[b[i] & 15];
+  }
+  return s;
+}
+
+int Scenario(int argc, char** argv) {
+  if (argc < 4) return 2;
+  std::ostringstream out;
+  out << "# written by e2e_tool from the kt270sim scenarios\n";
+  for (int i = 3; i < argc; ++i) {
+    std::string arg = argv[i];
+    size_t eq = arg.find('=');
+    if (eq == std::string::npos) {
+      std::fprintf(stderr, "e2e_tool: %s: expected NAME=FILE\n", argv[i]);
+      return 2;
+    }
+    std::string name = arg.substr(0, eq), path = arg.substr(eq + 1);
+    std::ifstream f(path);
+    std::string dir = path.find('/') == std::string::npos ? "." : path.substr(0, path.rfind('/'));
+    kt270sim::Scenario s;
+    try {
+      s = kt270sim::ParseScenario(nlohmann::json::parse(f), dir);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "e2e_tool: %s: %s\n", path.c_str(), e.what());
+      return 2;
+    }
+    out << "config " << name << "\n";
+    char line[64];
+    std::snprintf(line, sizeof line, "adapter %x %x %x\n", s.config.strap, s.config.hwgpio, s.config.swgpio);
+    out << line;
+    for (const auto& [channel, device] : s.ddc) {
+      if (!device || device->edid.empty()) continue;
+      const kt270sim::DdcSpec& d = *device;
+      if (d.stretch_us || d.nak_after >= 0) {
+        std::fprintf(stderr, "e2e_tool: %s: DDC faults are not carried into firmware runs\n", path.c_str());
+        return 2;
+      }
+      int connector = -1;
+      switch (d.output) {
+        case kt270sim::Wiring::kTmds: connector = 0; break;
+        case kt270sim::Wiring::kDacA: connector = 1; break;
+        case kt270sim::Wiring::kDacB: connector = 2; break;
+        case kt270sim::Wiring::kTv: connector = 3; break;
+        case kt270sim::Wiring::kNone: break;
+      }
+      if (connector < 0)
+        out << "raw " << channel << " " << HexBytes(d.edid.data(), d.edid.size()) << "\n";
+      else
+        out << "monitor " << connector << " " << HexBytes(d.edid.data(), d.edid.size()) << "\n";
+    }
+    out << "platform " << (s.property_database ? 1 : 0) << " " << (s.platform_services ? 1 : 0) << "\n";
+    for (const auto& [key, value] : s.values) {
+      std::snprintf(line, sizeof line, " %x\n", value);
+      out << "value " << HexBytes(reinterpret_cast<const uint8_t*>(&key), sizeof key) << line;
+    }
+    out << "end\n";
+  }
+  std::ofstream o(argv[2]);
+  o << out.str();
+  if (!o) {
+    std::fprintf(stderr, "e2e_tool: cannot write %s\n", argv[2]);
+    return 1;
+  }
+  return 0;
+}
+
+// Binary PPM (P6, maxval 255) as QEMU's screendump writes it.
+bool ReadPpm(const char* path, unsigned* w, unsigned* h, std::vector<uint8_t>* rgb) {
+  std::ifstream f(path, std::ios::binary);
+  std::string magic;
+  unsigned maxval = 0;
+  f >> magic >> *w >> *h >> maxval;
+  f.get();
+  if (!f || magic != "P6" || maxval != 255 || *w == 0 || *h == 0) return false;
+  rgb->resize(static_cast<size_t>(*w) * *h * 3);
+  f.read(reinterpret_cast<char*>(rgb->data()), static_cast<std::streamsize>(rgb->size()));
+  return static_cast<bool>(f);
+}
+
+int Png(int argc, char** argv) {
+  if (argc != 4) return 2;
+  unsigned w, h;
+  std::vector<uint8_t> rgb;
+  if (!ReadPpm(argv[2], &w, &h, &rgb)) {
+    std::fprintf(stderr, "e2e_tool: %s is not a binary PPM\n", argv[2]);
+    return 1;
+  }
+  FILE* out = std::fopen(argv[3], "wb");
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!out || !info || setjmp(png_jmpbuf(png))) {
+    std::fprintf(stderr, "e2e_tool: cannot write %s\n", argv[3]);
+    return 1;
+  }
+  png_init_io(png, out);
+  png_set_IHDR(png, info, w, h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  for (unsigned y = 0; y < h; ++y) png_write_row(png, &rgb[static_cast<size_t>(y) * w * 3]);
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  std::fclose(out);
+
+  uint64_t hash = 0xCBF29CE484222325ULL;
+  size_t lit = 0;
+  for (size_t i = 0; i < rgb.size(); ++i) {
+    hash = (hash ^ rgb[i]) * 0x100000001B3ULL;
+    if (i % 3 == 0 && (rgb[i] | rgb[i + 1] | rgb[i + 2])) ++lit;
+  }
+  std::printf("size %ux%u\nhash 0x%llx\nlit_pixels %zu\n", w, h, static_cast<unsigned long long>(hash), lit);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string cmd = argc > 1 ? argv[1] : "";
+  int rc = cmd == "scenario" ? Scenario(argc, argv) : cmd == "png" ? Png(argc, argv) : 2;
+  if (rc == 2) std::fprintf(stderr, "usage: e2e_tool scenario OUT.scn NAME=FILE... | e2e_tool png IN.ppm OUT.png\n");
+  return rc;
+}
