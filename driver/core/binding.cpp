@@ -6,7 +6,9 @@
 
 #include "driver/core/component_name.h"
 #include "driver/core/devices.h"
-#include "driver/core/pending.h"
+#include "driver/platform/callbacks.h"
+#include "driver/platform/nodes.h"
+#include "driver/uga/uga_draw.h"
 #include "driver/core/version.h"
 #include "driver/engine/outputs.h"
 #include "driver/lib/driverlib.h"
