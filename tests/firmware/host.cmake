@@ -21,3 +21,11 @@ add_test(NAME ovmf_option_rom
                  --work ${CMAKE_BINARY_DIR}/ovmf/rom --images ${QUOVAN_EFI_IMAGE_DIR}
                  --rom ${CMAKE_BINARY_DIR}/tools/mkrom/QuovanUga.rom --timeout 120)
 set_tests_properties(ovmf_option_rom PROPERTIES TIMEOUT 200 LABELS ovmf FIXTURES_REQUIRED quovan_rom)
+
+# End to end on the model-backed KT270: one boot for every configuration,
+# the Shell console through the driver and its screendump.
+add_test(NAME ovmf_end_to_end
+         COMMAND ${CMAKE_CURRENT_LIST_DIR}/ovmf_e2e.sh
+                 --work ${CMAKE_BINARY_DIR}/ovmf/e2e --images ${QUOVAN_EFI_IMAGE_DIR}
+                 --tools ${CMAKE_BINARY_DIR}/bin --timeout 300)
+set_tests_properties(ovmf_end_to_end PROPERTIES TIMEOUT 400 LABELS ovmf)

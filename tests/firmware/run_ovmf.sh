@@ -65,7 +65,7 @@ cp "$ovmf_vars" "$work/vars.fd"
 : > "$work/debugcon.log"
 : > "$work/serial.log"
 
-strip_ansi() { sed -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\x1b[()][A-Za-z0-9]//g' -e 's/\r//g' "$1"; }
+strip_ansi() { sed -e 's/\x1b\[[0-9;?=]*[A-Za-z]//g' -e 's/\x1b[()][A-Za-z0-9]//g' -e 's/\r//g' "$1"; }
 
 qemu=(qemu-system-x86_64
   -machine q35,accel=tcg -cpu max -m 256M -smp 1

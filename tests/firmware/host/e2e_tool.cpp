@@ -8,6 +8,11 @@
 //       converts QEMU's screendump to PNG and prints its size and the FNV-1a
 //       hash of its pixels (the one KtE2e.efi reports for the picture it
 //       copied onto the display)
+//   e2e_tool report WORKDIR CONFIG OUT.json
+//       the short report of an ovmf_e2e.sh run for one configuration: the
+//       monitor's verdict, the mode, the properties the OS would receive,
+//       the measured times (firmware and host stand-in), the screenshot;
+//       prints a human summary
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -139,11 +144,101 @@ int Png(int argc, char** argv) {
   return 0;
 }
 
+std::vector<nlohmann::json> ReadLines(const std::string& path) {
+  std::vector<nlohmann::json> lines;
+  std::ifstream f(path);
+  for (std::string l; std::getline(f, l);) {
+    auto j = nlohmann::json::parse(l, nullptr, false);
+    if (!j.is_discarded() && j.is_object()) lines.push_back(j);
+  }
+  return lines;
+}
+
+nlohmann::json Last(const std::vector<nlohmann::json>& lines, const std::string& event, const std::string& config) {
+  nlohmann::json found;
+  for (const auto& j : lines)
+    if (j.value("event", "") == event && (config.empty() || j.value("config", "") == config)) found = j;
+  return found;
+}
+
+nlohmann::json ReadJson(const std::string& path) {
+  std::ifstream f(path);
+  auto j = nlohmann::json::parse(f, nullptr, false);
+  return j.is_discarded() ? nlohmann::json() : j;
+}
+
+int Report(int argc, char** argv) {
+  if (argc != 5) return 2;
+  std::string work = argv[2], config = argv[3];
+  auto lines = ReadLines(work + "/debugcon.log");
+  nlohmann::json r;
+  r["configuration"] = config;
+  nlohmann::json connect = Last(lines, "connect", config);
+  nlohmann::json console = Last(lines, "console", config);
+  nlohmann::json monitor = Last(lines, "monitor", config);
+  nlohmann::json screen = Last(lines, "screen_ready", "");
+  r["monitor"] = {{"connector", monitor.value("connector", "")}, {"verdict", monitor.value("verdict", "")},
+                  {"reason", monitor.value("reason", "")}, {"shows", monitor.value("mode", "")},
+                  {"refresh_mhz", monitor.value("refresh_mhz", 0)}, {"scaled", monitor.value("scaled", false)},
+                  {"source", monitor.value("source", "")}};
+  r["mode"] = connect.value("mode", "");
+  r["console_setmode"] = connect.value("setmode", "");
+  nlohmann::json props = nlohmann::json::array();
+  for (const auto& j : lines)
+    if (j.value("event", "") == "property" && j.value("config", "") == config)
+      props.push_back({{"node", j["node"]}, {"name", j.value("name", "")}, {"size", j.value("size", 0)},
+                       {"hex_start", j.value("hex", "")}});
+  r["properties"] = props;
+  nlohmann::json begin = Last(lines, "begin", "");
+  r["times_us"]["firmware"] = {{"connect", connect.value("us", 0)},
+                               {"first_setmode", connect.value("first_setmode_us", 0)},
+                               {"connect_to_lit_screen", connect["lit_us"]},
+                               {"console_connect", console.value("us", 0)},
+                               {"tsc_mhz", begin.value("tsc_mhz", 0)},
+                               {"clock", "TSC calibrated against Stall"}};
+  nlohmann::json hostStart = ReadJson(work + "/host-start.result.json");
+  nlohmann::json hostMode = ReadJson(work + "/host-setmode.result.json");
+  if (hostStart.is_object() && hostMode.is_object()) {
+    uint64_t a = hostStart.value("time_us", 0), b = hostMode.value("time_us", 0);
+    r["times_us"]["host_stand_in"] = {{"start", a}, {"start_and_setmode", b}, {"setmode", b > a ? b - a : 0},
+                                      {"clock", "virtual (the firmware stand-in's clock advances by Stall)"}};
+  }
+  std::ifstream info(work + "/screen.info");
+  std::string key, value, hash;
+  while (info >> key >> value)
+    if (key == "hash") hash = value;
+  r["screenshot"] = {{"picture", screen.value("picture", "")},
+                     {"matches_model_picture", !hash.empty() && hash == screen.value("hash", "")}};
+  std::ofstream o(argv[4]);
+  o << r.dump(2) << "\n";
+
+  std::printf("configuration     %s\n", config.c_str());
+  std::printf("monitor           %s on %s: %s (%s, %s, %.3f Hz%s)\n", r["monitor"]["verdict"].get<std::string>().c_str(),
+              r["monitor"]["connector"].get<std::string>().c_str(), r["monitor"]["reason"].get<std::string>().c_str(),
+              r["monitor"]["shows"].get<std::string>().c_str(), r["monitor"]["source"].get<std::string>().c_str(),
+              r["monitor"]["refresh_mhz"].get<int>() / 1000.0, r["monitor"]["scaled"].get<bool>() ? ", scaled" : "");
+  std::printf("UGA mode          %s (the Graphics Console asked for %s)\n", r["mode"].get<std::string>().c_str(),
+              r["console_setmode"].get<std::string>().c_str());
+  std::printf("properties        %zu for the OS\n", props.size());
+  std::printf("firmware time     connect %s us, first SetMode %s us, connect to lit screen %s us\n",
+              r["times_us"]["firmware"]["connect"].dump().c_str(),
+              r["times_us"]["firmware"]["first_setmode"].dump().c_str(),
+              r["times_us"]["firmware"]["connect_to_lit_screen"].dump().c_str());
+  if (r["times_us"].contains("host_stand_in"))
+    std::printf("host stand-in     Start %s us, SetMode %s us (virtual clock)\n",
+                r["times_us"]["host_stand_in"]["start"].dump().c_str(),
+                r["times_us"]["host_stand_in"]["setmode"].dump().c_str());
+  std::printf("screenshot        %s, %s\n", r["screenshot"]["picture"].get<std::string>().c_str(),
+              r["screenshot"]["matches_model_picture"].get<bool>() ? "the model's picture exactly" : "NOT the model's picture");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string cmd = argc > 1 ? argv[1] : "";
-  int rc = cmd == "scenario" ? Scenario(argc, argv) : cmd == "png" ? Png(argc, argv) : 2;
-  if (rc == 2) std::fprintf(stderr, "usage: e2e_tool scenario OUT.scn NAME=FILE... | e2e_tool png IN.ppm OUT.png\n");
+  int rc = cmd == "scenario" ? Scenario(argc, argv) : cmd == "png" ? Png(argc, argv)
+           : cmd == "report"  ? Report(argc, argv) : 2;
+  if (rc == 2) std::fprintf(stderr, "usage: e2e_tool scenario OUT.scn NAME=FILE... | png IN.ppm OUT.png | report WORKDIR CONFIG OUT.json\n");
   return rc;
 }
