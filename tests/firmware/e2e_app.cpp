@@ -306,7 +306,7 @@ void ReportMonitors(const e2e::Config& c) {
   }
 }
 
-// Outputs and CRTCs as the registers say; with all = false only those on.
+// Outputs and CRTCs as the registers say.
 bool ReportOutputs(const char* config, const char* when) {
   kt270::Adapter* a = gVirt->Adapter;
   JsonLine line("outputs");
@@ -318,7 +318,13 @@ bool ReportOutputs(const char* config, const char* when) {
     any = any || s.enabled;
   }
   for (unsigned c = 0; c < 2; ++c) line.Bool(c ? "crtc2_running" : "crtc1_running", a->DecodeCrtc(c).running);
-  line.Bool("any_on", any).Emit();
+  // What a person sees: monitors that still get a picture.
+  UINT32 signals = 0;
+  for (unsigned k = 0; k < kt270::kConnectorCount; ++k) {
+    auto conn = static_cast<kt270::Connector>(k);
+    if (a->Plugged(conn) && a->Watch(conn).sync != kt270::Sync::kNoSignal) ++signals;
+  }
+  line.Bool("any_on", any).Num("monitors_with_signal", signals).Emit();
   return any;
 }
 
