@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build make
   clang lld
   libgtest-dev googletest
-  nlohmann-json3-dev libpng-dev
+  nlohmann-json3-dev libpng-dev libssl-dev
   qemu-system-x86 ovmf
   edid-decode
 )

@@ -1,0 +1,12 @@
+# A malformed scenario: exit status 2 and one stderr line naming the field.
+execute_process(COMMAND ${KT270SIM} run ${SCENARIO} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 2)
+  message(FATAL_ERROR "expected exit 2, got ${rc}\n${out}\n${err}")
+endif()
+string(STRIP "${err}" err)
+if(NOT err MATCHES "^kt270sim: malformed scenario: steps\\[1\\]\\.colour: unknown key$")
+  message(FATAL_ERROR "unexpected stderr: ${err}")
+endif()
+if(NOT out STREQUAL "")
+  message(FATAL_ERROR "nothing should run, yet stdout has: ${out}")
+endif()
