@@ -81,18 +81,21 @@ std::string Summary(const RunOutcome& outcome) {
     if (o.contains("monitor_reason")) s << " (" << o["monitor_reason"].get<std::string>() << ")";
     s << '\n';
   }
+  // The mode the last GetMode reported.
+  const json* mode = nullptr;
   for (const json& step : r["steps"]) {
-    if (step["op"] == "GetMode" && step.contains("width")) {
-      s << "  mode: " << step["width"] << "x" << step["height"] << "x" << step["depth"] << " @ " << step["refresh"]
-        << " Hz (GetMode)\n";
-    }
+    if (step["op"] == "GetMode" && step.contains("width")) mode = &step;
+  }
+  if (mode != nullptr) {
+    s << "  mode: " << (*mode)["width"] << "x" << (*mode)["height"] << "x" << (*mode)["depth"] << " @ "
+      << (*mode)["refresh"] << " Hz (GetMode)\n";
   }
   size_t failed = 0;
   for (const json& step : r["steps"]) failed += step["status"] != "EFI_SUCCESS";
   s << "  steps: " << r["steps"].size() << " (" << failed << " not EFI_SUCCESS)\n";
   s << "  properties: " << r["properties"].size() << " published\n";
   const json& leaks = r["leaks"];
-  s << "  time: " << r["time_us"] << " us virtual, " << r["pci_io_calls"] << " PCI I/O calls; leaks: pool "
+  s << "  time: " << r["time_us"] << " us virtual, " << r["pci_io_calls"] << " PCI I/O calls; held by the driver at the end: pool "
     << leaks["pool"] << ", events " << leaks["events"] << ", protocols " << leaks["protocols"] << '\n';
   return s.str();
 }
