@@ -63,7 +63,7 @@ int Scenario(int argc, char** argv) {
     out << line;
     for (const auto& [channel, device] : s.ddc) {
       if (!device || device->edid.empty()) continue;
-      const kt270sim::DdcSpec& d = *device;
+      const kt270sim::DdcPlan& d = *device;
       if (d.stretch_us || d.nak_after >= 0) {
         std::fprintf(stderr, "e2e_tool: %s: DDC faults are not carried into firmware runs\n", path.c_str());
         return 2;
