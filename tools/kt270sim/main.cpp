@@ -33,8 +33,22 @@ Choices of this runner beyond the interface page:
     complement). The runner extends its allocation to whatever the Blt can
     reach, so a small buffer is never overrun; the SHA-256 covers
     width x height pixels.
+  - A Blt "buffer" is at most 256 MiB, and a Blt whose rectangle could
+    reach more than 256 MiB into its buffer is a malformed scenario (a
+    rectangle over 65536 pixels wide or high is allowed: no mode holds it,
+    so the driver refuses it without touching the buffer).
+  - SetMode needs "width" and "height"; "depth" defaults to 32 and
+    "refresh" to 60. GetInfo "size" defaults to 0; SetInfo "data" to none.
+  - When Supported fails at the start, Start is not called and "start"
+    reports EFI_NOT_STARTED.
   - A step on an interface the controller does not carry (before Start,
     after Stop) reports EFI_NOT_STARTED with a "note".
+  - Fault "call" names are the firmware's member names; a name nothing
+    calls simply never fires. Integers in "0x..." strings have at most 16
+    hex digits.
+  - The trace holds the accesses made inside the driver's Pci.Read,
+    Pci.Write, Mem.Read and Mem.Write calls (refused ones included), not
+    those the firmware makes for Attributes.
   - GetControllerName with "child": true names the firmware's own image
     handle, which is no child of the controller.
   - The result adds "entry" (the entry point's status); each output adds
@@ -44,7 +58,8 @@ Choices of this runner beyond the interface page:
     the active raster.
   - "ddc" "output" must name an output whose connector uses that channel
     (TMDS and DAC A on 1, DAC B and TV on 2); channel 3 carries no monitor.
-    The auxiliary device is absent unless "ddc": {"3": {"aux": true}}.
+    The auxiliary device is absent unless "ddc": {"3": {"aux": true}};
+    "aux" elsewhere is ignored, and Attach on "3" with null removes it.
 )";
 
 int Usage() {

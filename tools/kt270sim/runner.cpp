@@ -27,9 +27,6 @@ using nlohmann::json;
 
 constexpr uint32_t kVariableAttributes =
     EFI_VARIABLE_NON_VOLATILE | EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS;
-// A Blt that would reach this far into its buffer is refused as malformed
-// rather than handed a buffer that large.
-constexpr uint64_t kMaxBufferBytes = 256ull << 20;
 
 std::string HexWord(uint64_t value, int digits) {
   char buf[24];
@@ -68,6 +65,7 @@ class Session {
     device_ = std::make_unique<kt270::Kt270PciDevice>(scenario.config, [this] { return fw_.NowUs(); });
     device_->adapter().SetTrace(&Session::OnAccess, this);
     controller_ = fw_.CreatePciController(device_.get());
+    WrapPciIo();
     for (const auto& [channel, plan] : scenario.ddc) AttachChannel(channel, plan);
     if (scenario.property_database || scenario.platform_services) {
       if (platform_.Install(fw_, scenario.property_database, scenario.platform_services) != EFI_SUCCESS) {
@@ -112,9 +110,49 @@ class Session {
 
  private:
   // ---- the model's side -------------------------------------------------
+  // The firmware stand-in touches the device itself too (Attributes updates
+  // the command register); only what happens inside the driver's own
+  // configuration and memory accesses is traced and counted as written.
+  struct InAccess {
+    InAccess() { ++current_->in_access_; }
+    ~InAccess() { --current_->in_access_; }
+  };
+  static EFI_STATUS EFIAPI PciRead(EFI_PCI_IO_PROTOCOL* io, EFI_PCI_IO_PROTOCOL_WIDTH w, UINT32 offset, UINTN count,
+                                   VOID* buffer) {
+    InAccess in;
+    return current_->original_.Pci.Read(io, w, offset, count, buffer);
+  }
+  static EFI_STATUS EFIAPI PciWrite(EFI_PCI_IO_PROTOCOL* io, EFI_PCI_IO_PROTOCOL_WIDTH w, UINT32 offset, UINTN count,
+                                    VOID* buffer) {
+    InAccess in;
+    return current_->original_.Pci.Write(io, w, offset, count, buffer);
+  }
+  static EFI_STATUS EFIAPI MemRead(EFI_PCI_IO_PROTOCOL* io, EFI_PCI_IO_PROTOCOL_WIDTH w, UINT8 bar, UINT64 offset,
+                                   UINTN count, VOID* buffer) {
+    InAccess in;
+    return current_->original_.Mem.Read(io, w, bar, offset, count, buffer);
+  }
+  static EFI_STATUS EFIAPI MemWrite(EFI_PCI_IO_PROTOCOL* io, EFI_PCI_IO_PROTOCOL_WIDTH w, UINT8 bar, UINT64 offset,
+                                    UINTN count, VOID* buffer) {
+    InAccess in;
+    return current_->original_.Mem.Write(io, w, bar, offset, count, buffer);
+  }
+
+  void WrapPciIo() {
+    if (current_ != nullptr) throw std::runtime_error("one scenario at a time");
+    current_ = this;
+    EFI_PCI_IO_PROTOCOL* io = fw_.PciIoProtocolOf(controller_);
+    original_ = *io;
+    io->Pci.Read = &Session::PciRead;
+    io->Pci.Write = &Session::PciWrite;
+    io->Mem.Read = &Session::MemRead;
+    io->Mem.Write = &Session::MemWrite;
+  }
+
   static void OnAccess(void* self, const kt270::Access& a) { static_cast<Session*>(self)->Record(a); }
 
   void Record(const kt270::Access& a) {
+    if (in_access_ == 0) return;
     if (trace_) {
       static const char* const kSpaces[] = {"cfg", "bar0", "bar2"};
       char line[128];
@@ -147,6 +185,7 @@ class Session {
 
   void AttachChannel(unsigned channel, const std::optional<DdcPlan>& plan) {
     Unplug(channel);
+    if (channel == 3) device_->adapter().SetAux(false, nullptr);
     if (!plan) return;
     kt270::I2cFaults faults = kt270::NoFaults();
     faults.stretch_us = plan->stretch_us;
@@ -247,24 +286,6 @@ class Session {
     return out;
   }
 
-  // The bytes of BltBuffer a Blt can touch, so that the buffer the runner
-  // hands over is never overrun whatever the scenario asks.
-  static uint64_t BufferExtent(const StepPlan& s) {
-    uint64_t w = s.blt_width, h = s.blt_height;
-    if (w == 0 || h == 0) return 0;
-    uint64_t delta = s.delta == 0 ? w * 4 : s.delta;
-    auto rows = [&](uint64_t x, uint64_t y) -> uint64_t {
-      if (y + h - 1 > kMaxBufferBytes || x + w > kMaxBufferBytes) return UINT64_MAX;
-      return (y + h - 1) * delta + (x + w) * 4;
-    };
-    switch (s.operation) {
-      case 0: return s.sy > kMaxBufferBytes || s.sx > kMaxBufferBytes ? UINT64_MAX : (s.sy * w + s.sx + 1) * 4;
-      case 1: return rows(s.dx, s.dy);
-      case 2: return rows(s.sx, s.sy);
-      default: return 0;
-    }
-  }
-
   void RunBlt(EFI_UGA_DRAW_PROTOCOL* uga, const StepPlan& s, json* out) {
     std::vector<uint8_t> storage;
     EFI_UGA_PIXEL* buffer = nullptr;
@@ -273,7 +294,7 @@ class Session {
       const BufferPlan& b = *s.buffer;
       declared = size_t{b.width} * b.height * 4;
       uint64_t extent = BufferExtent(s);
-      if (extent > kMaxBufferBytes) extent = 0;  // the driver refuses such sizes before it touches the buffer
+      if (extent > kMaxBufferBytes) extent = 0;  // a rectangle no mode holds: the driver refuses it first
       storage = PatternBytes(b.width, b.height, b.pattern, b.pixel);
       storage.resize(std::max<uint64_t>(declared, extent) + 4, 0);
       buffer = reinterpret_cast<EFI_UGA_PIXEL*>(storage.data());
@@ -394,7 +415,19 @@ class Session {
   std::set<uint32_t> written_, mc_written_, clk_written_;
   uint32_t mc_index_ = 0, clk_index_ = 0;
   RunOutcome outcome_;
+  EFI_PCI_IO_PROTOCOL original_{};
+  int in_access_ = 0;
+  static Session* current_;
+  // Clears current_ also when the constructor throws.
+  struct Current {
+    const Session* owner;
+    ~Current() {
+      if (current_ == owner) current_ = nullptr;
+    }
+  } current_guard_{this};
 };
+
+Session* Session::current_ = nullptr;
 
 }  // namespace
 

@@ -26,32 +26,42 @@ void Keys(const json& j, const std::string& field, std::initializer_list<const c
 
 std::string Sub(const std::string& field, const std::string& key) { return field.empty() ? key : field + "." + key; }
 
+uint64_t HexNumber(const std::string& s, const std::string& field) {
+  if (s.size() < 3 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) Bad(field, "expected a number or \"0x...\"");
+  if (s.size() > 18) Bad(field, "out of range");
+  uint64_t u = 0;
+  for (size_t i = 2; i < s.size(); ++i) {
+    char c = s[i];
+    if (!std::isxdigit(static_cast<unsigned char>(c))) Bad(field, "bad hex number");
+    u = u * 16 + static_cast<uint64_t>(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (c | 0x20) - 'a' + 10);
+  }
+  return u;
+}
+
 int64_t Integer(const json& j, const std::string& field, int64_t lo, int64_t hi) {
   int64_t v = 0;
-  if (j.is_number_integer()) {
+  if (j.is_number_integer() && !j.is_number_unsigned()) {
     v = j.get<int64_t>();
   } else if (j.is_number_unsigned()) {
     uint64_t u = j.get<uint64_t>();
     if (u > static_cast<uint64_t>(INT64_MAX)) Bad(field, "out of range");
     v = static_cast<int64_t>(u);
   } else if (j.is_string()) {
-    std::string s = j.get<std::string>();
-    if (s.size() < 3 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) Bad(field, "expected a number or \"0x...\"");
-    uint64_t u = 0;
-    for (size_t i = 2; i < s.size(); ++i) {
-      if (!std::isxdigit(static_cast<unsigned char>(s[i])) || i > 17) Bad(field, "bad hex number");
-      u = u * 16 + static_cast<uint64_t>(std::stoi(std::string(1, s[i]), nullptr, 16));
-    }
-    if (u > static_cast<uint64_t>(INT64_MAX)) {
-      // Full 64-bit values only where the range allows them.
-      if (hi != INT64_MAX) Bad(field, "out of range");
-    }
+    uint64_t u = HexNumber(j.get<std::string>(), field);
+    if (u > static_cast<uint64_t>(INT64_MAX)) Bad(field, "out of range");
     v = static_cast<int64_t>(u);
   } else {
     Bad(field, "expected a number or \"0x...\"");
   }
   if (v < lo || v > hi) Bad(field, "out of range");
   return v;
+}
+
+// The whole 64-bit range (UINTN arguments, status codes).
+uint64_t Word64(const json& j, const std::string& field) {
+  if (j.is_number_unsigned()) return j.get<uint64_t>();
+  if (j.is_string()) return HexNumber(j.get<std::string>(), field);
+  return static_cast<uint64_t>(Integer(j, field, 0, INT64_MAX));
 }
 
 uint64_t Unsigned(const json& j, const std::string& field, uint64_t hi = UINT32_MAX) {
@@ -94,12 +104,13 @@ EFI_STATUS Status(const json& j, const std::string& field) {
     if (s.rfind("EFI_", 0) == 0) {
       if (s == "EFI_SUCCESS") return EFI_SUCCESS;
       for (uint64_t code = 1; code < 64; ++code) {
-        if (sim::StatusName(code | EFI_ERROR_BIT) == s) return code | EFI_ERROR_BIT;
+        if (StatusText(code | EFI_ERROR_BIT) == s) return code | EFI_ERROR_BIT;
+        if (StatusText(code) == s) return code;
       }
       Bad(field, "unknown status name");
     }
   }
-  return static_cast<EFI_STATUS>(Integer(j, field, INT64_MIN, INT64_MAX));
+  return static_cast<EFI_STATUS>(Word64(j, field));
 }
 
 Wiring ParseWiring(const json& j, const std::string& field) {
@@ -166,15 +177,15 @@ DdcPlan ParseDevice(const json& j, const std::string& field, unsigned channel, c
 }
 
 unsigned Channel(const json& j, const std::string& field) {
-  unsigned c = 0;
+  uint64_t c = 0;
   if (j.is_string()) {
     std::string s = j.get<std::string>();
     if (s == "1" || s == "2" || s == "3") c = static_cast<unsigned>(s[0] - '0');
   } else if (j.is_number_unsigned()) {
-    c = j.get<unsigned>();
+    c = j.get<uint64_t>();
   }
   if (c < 1 || c > 3) Bad(field, "expected DDC channel \"1\", \"2\" or \"3\"");
-  return c;
+  return static_cast<unsigned>(c);
 }
 
 std::optional<BufferPlan> ParseBuffer(const json& j, const std::string& field) {
@@ -184,6 +195,7 @@ std::optional<BufferPlan> ParseBuffer(const json& j, const std::string& field) {
   if (!j.contains("width") || !j.contains("height")) Bad(field, "expected width and height");
   b.width = static_cast<uint32_t>(Unsigned(j["width"], Sub(field, "width"), 16384));
   b.height = static_cast<uint32_t>(Unsigned(j["height"], Sub(field, "height"), 16384));
+  if (uint64_t{b.width} * b.height * 4 > kMaxBufferBytes) Bad(field, "larger than 256 MiB");
   if (j.contains("pixel")) b.pixel = static_cast<uint32_t>(Unsigned(j["pixel"], Sub(field, "pixel"), 0xFFFFFF));
   if (j.contains("pattern")) {
     b.pattern = Text(j["pattern"], Sub(field, "pattern"));
@@ -202,7 +214,7 @@ uint64_t ParseOperation(const json& j, const std::string& field) {
     }
     if (s.rfind("0x", 0) != 0) Bad(field, "unknown Blt operation");
   }
-  return Unsigned(j, field, UINT64_MAX >> 1);
+  return Word64(j, field);
 }
 
 StepPlan ParseStep(const json& j, const std::string& field, const std::string& base_dir) {
@@ -214,17 +226,7 @@ StepPlan ParseStep(const json& j, const std::string& field, const std::string& b
   };
   // Blt coordinates and sizes are UINTN: the whole 64-bit range is allowed.
   auto un = [&](const char* key, uint64_t* out) {
-    if (!j.contains(key)) return;
-    const json& v = j[key];
-    if (v.is_number_unsigned()) {
-      *out = v.get<uint64_t>();
-    } else if (v.is_string() && v.get<std::string>().size() == 18) {
-      *out = static_cast<uint64_t>(Integer(json(v.get<std::string>().substr(0, 17)), Sub(field, key), 0, INT64_MAX)) *
-                 16 +
-             static_cast<uint64_t>(std::stoi(v.get<std::string>().substr(17), nullptr, 16));
-    } else {
-      *out = Unsigned(v, Sub(field, key), INT64_MAX);
-    }
+    if (j.contains(key)) *out = Word64(j[key], Sub(field, key));
   };
   if (s.op == "SetMode") {
     Keys(j, field, {"op", "width", "height", "depth", "refresh"});
@@ -245,6 +247,12 @@ StepPlan ParseStep(const json& j, const std::string& field, const std::string& b
     un("height", &s.blt_height);
     un("delta", &s.delta);
     if (j.contains("buffer")) s.buffer = ParseBuffer(j["buffer"], Sub(field, "buffer"));
+    // A rectangle wider or taller than any mode is refused before the
+    // buffer is touched; any other may really reach that far into it.
+    constexpr uint64_t kNoMode = 65536;
+    if (s.buffer && s.blt_width <= kNoMode && s.blt_height <= kNoMode && BufferExtent(s) > kMaxBufferBytes) {
+      Bad(Sub(field, "buffer"), "the Blt can reach more than 256 MiB into its buffer");
+    }
   } else if (s.op == "GetMode" || s.op == "Query" || s.op == "Supported" || s.op == "Start" || s.op == "Stop") {
     Keys(j, field, {"op"});
   } else if (s.op == "SetInfo") {
@@ -256,9 +264,9 @@ StepPlan ParseStep(const json& j, const std::string& field, const std::string& b
     if (j.contains("size")) s.size = Unsigned(j["size"], Sub(field, "size"), 1u << 20);
   } else if (s.op == "GetInfo") {
     Keys(j, field, {"op", "key", "size"});
-    if (!j.contains("key") || !j.contains("size")) Bad(field, "GetInfo needs a key and a size");
+    if (!j.contains("key")) Bad(field, "GetInfo needs a key");
     s.key = Guid(j["key"], Sub(field, "key"));
-    s.size = Unsigned(j["size"], Sub(field, "size"), 1u << 20);
+    if (j.contains("size")) s.size = Unsigned(j["size"], Sub(field, "size"), 1u << 20);
   } else if (s.op == "GetDriverName" || s.op == "GetControllerName") {
     if (s.op == "GetDriverName") {
       Keys(j, field, {"op", "language"});
@@ -282,6 +290,36 @@ StepPlan ParseStep(const json& j, const std::string& field, const std::string& b
 
 }  // namespace
 
+uint64_t BufferExtent(const StepPlan& s) {
+  uint64_t w = s.blt_width, h = s.blt_height;
+  if (w == 0 || h == 0) return 0;
+  uint64_t delta = 0, end = 0, rows = 0, last = 0;
+  auto rect = [&](uint64_t x, uint64_t y) -> uint64_t {
+    if (s.delta != 0) {
+      delta = s.delta;
+    } else if (__builtin_mul_overflow(w, 4, &delta)) {
+      return UINT64_MAX;
+    }
+    if (__builtin_add_overflow(y, h - 1, &last) || __builtin_mul_overflow(last, delta, &rows) ||
+        __builtin_add_overflow(x, w, &end) || __builtin_mul_overflow(end, 4, &end) ||
+        __builtin_add_overflow(rows, end, &end)) {
+      return UINT64_MAX;
+    }
+    return end;
+  };
+  switch (s.operation) {
+    case 0:  // one pixel, rows counted in Width pixels
+      if (__builtin_mul_overflow(s.sy, w, &end) || __builtin_add_overflow(end, s.sx + 1, &end) || s.sx == UINT64_MAX ||
+          __builtin_mul_overflow(end, 4, &end)) {
+        return UINT64_MAX;
+      }
+      return end;
+    case 1: return rect(s.dx, s.dy);
+    case 2: return rect(s.sx, s.sy);
+    default: return 0;
+  }
+}
+
 const char* BltOperationName(uint64_t operation) {
   static const char* const kNames[] = {"VideoFill", "VideoToBltBuffer", "BltBufferToVideo", "VideoToVideo"};
   return operation < 4 ? kNames[operation] : "";
@@ -300,6 +338,16 @@ const char* WiringName(Wiring wiring) {
 std::string StatusText(EFI_STATUS status) {
   std::string name = sim::StatusName(status);
   if (name.rfind("EFI_", 0) == 0) return name;
+  static const char* const kWarnings[] = {nullptr, "EFI_WARN_UNKNOWN_GLYPH", "EFI_WARN_DELETE_FAILURE",
+                                          "EFI_WARN_WRITE_FAILURE", "EFI_WARN_BUFFER_TOO_SMALL"};
+  if (status >= 1 && status <= 4) return kWarnings[status];
+  switch (status) {
+    case EFI_ERROR_BIT | 28: return "EFI_END_OF_MEDIA";
+    case EFI_ERROR_BIT | 31: return "EFI_END_OF_FILE";
+    case EFI_ERROR_BIT | 32: return "EFI_INVALID_LANGUAGE";
+    case EFI_ERROR_BIT | 33: return "EFI_COMPROMISED_DATA";
+    default: break;
+  }
   char buf[24];
   std::snprintf(buf, sizeof buf, "0x%016llX", static_cast<unsigned long long>(status));
   return buf;
@@ -317,6 +365,7 @@ std::string Hex(const uint8_t* bytes, size_t size) {
 }
 
 Scenario ParseScenario(const json& j, const std::string& base_dir) {
+  if (!j.is_object()) Bad("(scenario)", "expected a JSON object");
   Keys(j, "", {"adapter", "ddc", "platform", "variables", "faults", "start", "steps"});
   Scenario s;
   kt270::Config& c = s.config;
@@ -366,7 +415,8 @@ Scenario ParseScenario(const json& j, const std::string& base_dir) {
         s.ddc[channel] = std::nullopt;
       } else {
         DdcPlan plan = ParseDevice(it.value(), field, channel, base_dir);
-        if (plan.aux && channel != 3) Bad(field + ".aux", "the auxiliary device sits on channel 3 only");
+        // The auxiliary device exists on channel 3 only; elsewhere "aux" means nothing.
+        if (channel != 3) plan.aux = false;
         if (plan.aux) c.aux_present = true;
         s.ddc[channel] = plan;
       }

@@ -70,6 +70,12 @@ struct Scenario {
   std::vector<StepPlan> steps;
 };
 
+// The most a Blt step may reach into the buffer the runner allocates.
+constexpr uint64_t kMaxBufferBytes = 256ull << 20;
+// The bytes of BltBuffer a Blt can touch (UINT64_MAX when that overflows),
+// so the runner's buffer is never overrun whatever the scenario asks.
+uint64_t BufferExtent(const StepPlan& step);
+
 Scenario ParseScenario(const nlohmann::json& j, const std::string& base_dir);
 
 // Blt operation names, EFI status names, hex text.
