@@ -3,11 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "sim/adapter/kt270_pci_device.h"
 #include "sim/platform/platform_stand_in.h"
+#include "tests/support/edid_builder.h"
 #include "tests/support/rig.h"
 
 namespace ddc_test {
@@ -24,28 +24,15 @@ inline kt270::I2cFaults Faults(uint32_t stretch_us, int32_t nak_after, bool stuc
 // A base block with a 1920x1080 first descriptor (148.5 MHz, separate
 // sync), byte 126 = extensions, and extension blocks full of their index.
 inline std::vector<uint8_t> MakeEdid(unsigned extensions, bool digital = true) {
-  std::vector<uint8_t> e(128 * (1 + extensions), 0);
-  const uint8_t header[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-  std::memcpy(e.data(), header, 8);
-  e[8] = 0x4C;
-  e[9] = 0x2D;
-  e[10] = 0x34;
-  e[11] = 0x12;
-  e[18] = 1;
-  e[19] = 3;
-  e[20] = digital ? 0x80 : 0x0E;
-  const uint8_t dtd[18] = {0x02, 0x3A, 0x80, 0x18, 0x71, 0x38, 0x2D, 0x40, 0x58,
-                           0x2C, 0x45, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x1E};
-  std::memcpy(&e[54], dtd, 18);
-  for (unsigned i = 72; i < 126; ++i) e[i] = static_cast<uint8_t>(i * 7);
-  e[126] = static_cast<uint8_t>(extensions);
-  uint8_t sum = 0;
-  for (unsigned i = 0; i < 127; ++i) sum = static_cast<uint8_t>(sum + e[i]);
-  e[127] = static_cast<uint8_t>(0x100 - sum);
+  testsupport::EdidBuilder e;
+  e.Product(0x34, 0x12).Input(digital ? 0x80 : 0x0E).Detailed(testsupport::Fields1080p(0x1E));
+  for (unsigned i = 72; i < 126; ++i) e.Byte(i, static_cast<uint8_t>(i * 7));
   for (unsigned b = 1; b <= extensions; ++b) {
-    for (unsigned i = 0; i < 128; ++i) e[128 * b + i] = static_cast<uint8_t>(b * 0x11 + i);
+    std::vector<uint8_t> block(128);
+    for (unsigned i = 0; i < 128; ++i) block[i] = static_cast<uint8_t>(b * 0x11 + i);
+    e.Extension(block);
   }
-  return e;
+  return e.Build();
 }
 
 inline bool IsDdcRegister(const kt270::Access& a) { return a.offset >= 0x7E40 && a.offset < 0x7E70; }

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "sim/firmware/firmware.h"
 #include "sim/firmware/pci_io.h"
 #include "sim/platform/platform_stand_in.h"
+#include "tests/support/edid_builder.h"
 #include "tests/support/rig.h"
 
 namespace discovery_test {
@@ -22,37 +22,20 @@ namespace discovery_test {
 // A base block: header, a plain manufacturer, version 1.3, analogue or
 // digital input, no established timings, and a 1920 x 1080 first descriptor
 // at 148.5 MHz with separate sync (totals 2200 x 1125).
-inline std::vector<uint8_t> MakeEdid(bool digital) {
-  std::vector<uint8_t> e(128, 0);
-  const uint8_t header[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-  std::memcpy(e.data(), header, 8);
-  e[8] = 0x4C;
-  e[9] = 0x2D;
-  e[10] = 0x34;
-  e[11] = 0x12;
-  e[18] = 1;
-  e[19] = 3;
-  e[20] = digital ? 0x80 : 0x0E;
-  const uint8_t dtd[18] = {0x02, 0x3A, 0x80, 0x18, 0x71, 0x38, 0x2D, 0x40, 0x58,
-                           0x2C, 0x45, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x1E};
-  std::memcpy(&e[54], dtd, 18);
+inline testsupport::EdidBuilder EdidFor(bool digital) {
+  testsupport::EdidBuilder e;
+  e.Product(0x34, 0x12).Input(digital ? 0x80 : 0x0E).Detailed(testsupport::Fields1080p(0x1E));
   return e;
 }
+inline std::vector<uint8_t> MakeEdid(bool digital) { return EdidFor(digital).Build(); }
 
 // The board maker's own block: manufacturer bytes 06 10, version 1.3.
 inline std::vector<uint8_t> MakeVendorEdid(bool digital, uint8_t product_low = 0x21, uint8_t product_high = 0x92) {
-  std::vector<uint8_t> e = MakeEdid(digital);
-  e[8] = 0x06;
-  e[9] = 0x10;
-  e[10] = product_low;
-  e[11] = product_high;
-  return e;
+  return EdidFor(digital).Vendor(product_low, product_high).Build();
 }
 
 inline std::vector<uint8_t> MakeTelevisionEdid(uint8_t established3) {
-  std::vector<uint8_t> e = MakeVendorEdid(false, 0x08, 0x9D);
-  e[37] = established3;
-  return e;
+  return EdidFor(false).Vendor(0x08, 0x9D).Byte(37, established3).Build();
 }
 
 inline kt270::Config BenchConfig() {

@@ -17,6 +17,7 @@
 #include "sim/adapter/kt270_pci_device.h"
 #include "sim/firmware/firmware.h"
 #include "sim/platform/platform_stand_in.h"
+#include "tests/support/edid_builder.h"
 #include "tests/support/rig.h"
 
 namespace platform_if {
@@ -45,60 +46,7 @@ inline const char kAnswer[] = "78446974-3201-4F0F-8BD1-96048B7D1004";
 
 inline std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
-// A 128-byte EDID base block (plus extension blocks) with valid checksums.
-struct Edid {
-  std::vector<uint8_t> b = std::vector<uint8_t>(128, 0);
-  Edid() {
-    const uint8_t header[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-    std::memcpy(b.data(), header, 8);
-    b[8] = 0x4C;
-    b[9] = 0x2D;
-    b[18] = 1;
-    b[19] = 3;
-  }
-  Edid& Digital() { b[20] = 0x80; return *this; }
-  Edid& Id(uint8_t m0, uint8_t m1, uint8_t p0, uint8_t p1) {
-    b[8] = m0; b[9] = m1; b[10] = p0; b[11] = p1;
-    return *this;
-  }
-  Edid& Serial(uint8_t s) { b[12] = s; return *this; }
-  Edid& Byte(size_t offset, uint8_t value) { b[offset] = value; return *this; }
-  // First detailed timing: clock in 10 kHz, active, blank, sync offset/width.
-  Edid& Detailed(uint16_t clock, uint16_t ha, uint16_t hb, uint16_t hso, uint16_t hsw, uint16_t va, uint16_t vb,
-                 uint16_t vso, uint16_t vsw) {
-    uint8_t* d = b.data() + 54;
-    d[0] = clock & 0xFF;
-    d[1] = clock >> 8;
-    d[2] = ha & 0xFF;
-    d[3] = hb & 0xFF;
-    d[4] = static_cast<uint8_t>(((ha >> 8) << 4) | (hb >> 8));
-    d[5] = va & 0xFF;
-    d[6] = vb & 0xFF;
-    d[7] = static_cast<uint8_t>(((va >> 8) << 4) | (vb >> 8));
-    d[8] = hso & 0xFF;
-    d[9] = hsw & 0xFF;
-    d[10] = static_cast<uint8_t>(((vso & 0xF) << 4) | (vsw & 0xF));
-    d[17] = 0x18;
-    return *this;
-  }
-  Edid& Extension() {
-    b[126] = static_cast<uint8_t>(b[126] + 1);
-    std::vector<uint8_t> ext(128, 0);
-    ext[0] = 0x02;
-    ext[1] = 0x03;
-    b.insert(b.end(), ext.begin(), ext.end());
-    return *this;
-  }
-  std::vector<uint8_t> Build() const {
-    std::vector<uint8_t> v = b;
-    for (size_t block = 0; block < v.size() / 128; ++block) {
-      uint8_t sum = 0;
-      for (size_t i = 0; i < 127; ++i) sum = static_cast<uint8_t>(sum + v[block * 128 + i]);
-      v[block * 128 + 127] = static_cast<uint8_t>(-sum);
-    }
-    return v;
-  }
-};
+using Edid = testsupport::EdidBuilder;
 
 // 1280 x 1024 at 108 MHz; 1024 x 768 at 65 MHz.
 inline Edid Sxga() { return Edid().Detailed(10800, 1280, 408, 48, 112, 1024, 42, 1, 3); }
