@@ -4,35 +4,19 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <ostream>
 #include <vector>
 
 #include "driver/core/context.h"
 #include "tests/support/rig.h"
+#include "tests/support/trace_ops.h"
 
 namespace regs_test {
 
-struct Op {
-  bool write;
-  unsigned width;
-  uint32_t offset;
-  uint64_t value;
-  bool operator==(const Op& o) const {
-    return write == o.write && width == o.width && offset == o.offset && value == o.value;
-  }
-};
-inline Op R32(uint32_t offset, uint64_t value) { return {false, 4, offset, value}; }
-inline Op W32(uint32_t offset, uint64_t value) { return {true, 4, offset, value}; }
-inline Op R8(uint32_t offset, uint64_t value) { return {false, 1, offset, value}; }
-inline Op W8(uint32_t offset, uint64_t value) { return {true, 1, offset, value}; }
-
-inline std::ostream& operator<<(std::ostream& os, const Op& op) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%c%u 0x%04X 0x%08llX", op.write ? 'W' : 'R', op.width * 8, op.offset,
-                static_cast<unsigned long long>(op.value));
-  return os << text;
-}
+using testsupport::Op;
+using testsupport::R32;
+using testsupport::R8;
+using testsupport::W32;
+using testsupport::W8;
 
 // The rig's adapter (decode on, a small frame buffer) and a context made
 // by the rig, with the trace narrowed to the register aperture.
@@ -50,15 +34,7 @@ class RegsBench {
   EFI_PCI_IO_PROTOCOL* pci_io() { return context_->PciIo; }
 
   // Register-aperture accesses since the last Clear, in order.
-  std::vector<Op> Bar2() const {
-    std::vector<Op> ops;
-    for (const kt270::Access& a : rig_.trace()) {
-      if (a.space == kt270::Space::kBar2) {
-        ops.push_back({a.write, a.width, static_cast<uint32_t>(a.offset), a.value});
-      }
-    }
-    return ops;
-  }
+  std::vector<Op> Bar2() const { return testsupport::Bar2Ops(rig_.trace()); }
   const std::vector<kt270::Access>& accesses() const { return rig_.trace(); }
   void Clear() {
     rig_.ClearTrace();
