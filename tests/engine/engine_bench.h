@@ -65,28 +65,15 @@ class EngineBench {
 
   // Display 0 as discovery leaves it for a built-in row.
   void UseModeRow(uint32_t connector, uint8_t crtc, uint8_t channel, uint64_t row) {
-    ADAPTER_CONTEXT& c = context_;
-    c.DisplayCount = 1;
-    c.ConnectorType[0] = connector;
-    c.CrtcIndex[0] = crtc;
-    c.OutputChannel[0] = channel;
-    c.ModeFromList[0] = 1;
-    c.ModeIndex[0] = row;
-    c.UseNativeMode[0] = 0;
+    UseDisplay0(connector, crtc, channel, 1, row);
     const UGA_MODE_RECORD& m = BuiltInModeList()[row];
-    c.CurrentMode[0] = {m.HorizontalResolution, m.VerticalResolution, m.ColorDepth, m.RefreshRate, 0, {}};
+    context_.CurrentMode[0] = {m.HorizontalResolution, m.VerticalResolution, m.ColorDepth, m.RefreshRate, 0, {}};
   }
   // Display 0 on its own detailed timing, with a requested surface size.
   void UseDetailed(uint32_t connector, uint8_t crtc, uint8_t channel, const DETAILED_TIMING& t, uint64_t width,
                    uint64_t height) {
+    UseDisplay0(connector, crtc, channel, 0, 0);
     ADAPTER_CONTEXT& c = context_;
-    c.DisplayCount = 1;
-    c.ConnectorType[0] = connector;
-    c.CrtcIndex[0] = crtc;
-    c.OutputChannel[0] = channel;
-    c.ModeFromList[0] = 0;
-    c.ModeIndex[0] = 0;
-    c.UseNativeMode[0] = 0;
     (channel == 1 ? c.Timing1 : channel == 2 ? c.Timing2 : c.Timing3) = t;
     c.CurrentMode[0] = {width, height, 32, 60, 0, {}};
   }
@@ -139,6 +126,16 @@ class EngineBench {
   }
 
  private:
+  void UseDisplay0(uint32_t connector, uint8_t crtc, uint8_t channel, uint8_t from_list, uint64_t index) {
+    ADAPTER_CONTEXT& c = context_;
+    c.DisplayCount = 1;
+    c.ConnectorType[0] = connector;
+    c.CrtcIndex[0] = crtc;
+    c.OutputChannel[0] = channel;
+    c.ModeFromList[0] = from_list;
+    c.ModeIndex[0] = index;
+    c.UseNativeMode[0] = 0;
+  }
   static testsupport::RigOptions Options(kt270::Config config) {
     config.enforce_decode = false;
     testsupport::RigOptions options;
