@@ -74,11 +74,7 @@ class Bench {
   sim::PciIoStandIn& pci_io() { return *fw.PciIoOf(controller); }
 
   void Plug(const std::vector<uint8_t>& edid, kt270::Connector connector, kt270::I2cFaults faults = kt270::NoFaults()) {
-    kt270::HostMonitor monitor;
-    monitor.edid = edid;
-    monitor.connector = connector;
-    monitor.ddc = faults;
-    ASSERT_TRUE(rig_.Plug(monitor));
+    ASSERT_TRUE(rig_.Plug(connector, edid, faults));
   }
 
   // Adapter-wide properties in the order they were added.

@@ -79,10 +79,7 @@ class EngineBench {
   }
 
   void Plug(kt270::Connector connector, const std::vector<uint8_t>& edid) {
-    kt270::HostMonitor monitor;
-    monitor.edid = edid;
-    monitor.connector = connector;
-    rig_.Plug(monitor);
+    rig_.Plug(connector, edid);
     // What the EDID reader would have cached for the channel.
     uint8_t* cache = kt270::kConnectorChannel[static_cast<unsigned>(connector)] == 1 ? context_.Edid1
                                                                                      : context_.Edid2;

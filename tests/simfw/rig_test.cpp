@@ -3,6 +3,7 @@
 // and a context for unit tests.
 #include <gtest/gtest.h>
 
+#include "tests/support/edid_builder.h"
 #include "tests/support/rig.h"
 
 namespace {
@@ -51,6 +52,34 @@ TEST(Rig, ContextCarriesTheStartingValues) {
   EXPECT_EQ(400u, c->PowerSequence[7]);
   EXPECT_EQ(0u, c->EngineStarted);
   EXPECT_EQ(nullptr, c->ModeList);
+}
+
+TEST(Rig, PlugTakesEdidBytesAndRefusesASharedChannel) {
+  testsupport::Rig rig;
+  std::vector<uint8_t> edid = testsupport::EdidBuilder().Digital().Build();
+  EXPECT_TRUE(rig.Plug(kt270::Connector::kDigital, edid));
+  EXPECT_FALSE(rig.Plug(kt270::Connector::kAnalogA, edid));  // channel 1 is taken
+  EXPECT_TRUE(rig.Plug(kt270::Connector::kAnalogB, edid));
+}
+
+TEST(EdidBuilder, EveryBlockSumsToZeroAndFieldsLandInPlace) {
+  testsupport::DetailedFields wide = {0x1234, 0xA08, 0x321, 0x311, 0x222, 0xB07, 0x605, 0x19, 0x0A, 0x1C};
+  std::vector<uint8_t> e =
+      testsupport::EdidBuilder().Vendor(0x08, 0x9D).Established(37, 6).Detailed(wide).Extension().Build();
+  ASSERT_EQ(256u, e.size());
+  for (size_t block = 0; block < 2; ++block) {
+    uint8_t sum = 0;
+    for (size_t i = 0; i < 128; ++i) sum = static_cast<uint8_t>(sum + e[block * 128 + i]);
+    EXPECT_EQ(0, sum) << block;
+  }
+  EXPECT_EQ((std::vector<uint8_t>{0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x06, 0x10, 0x08, 0x9D}),
+            std::vector<uint8_t>(e.begin(), e.begin() + 12));
+  EXPECT_EQ(0x40, e[37]);
+  EXPECT_EQ(1, e[126]);
+  EXPECT_EQ((std::vector<uint8_t>{0x34, 0x12, 0x08, 0x21, 0xA3, 0x07, 0x05, 0xB6, 0x11, 0x22, 0x9A, 0xE4}),
+            std::vector<uint8_t>(e.begin() + 54, e.begin() + 66));
+  EXPECT_EQ(0x1C, e[71]);
+  EXPECT_EQ(0x02, e[128]);
 }
 
 }  // namespace

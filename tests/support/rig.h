@@ -42,6 +42,9 @@ class Rig {
   EFI_DEVICE_PATH_PROTOCOL* device_path() const { return fw_.DevicePathOf(controller_); }
   // Plugs a monitor (the EDID is copied by the model).
   bool Plug(const kt270::HostMonitor& monitor) { return adapter().Plug(monitor.view()); }
+  bool Plug(kt270::Connector connector, const std::vector<uint8_t>& edid, kt270::I2cFaults ddc = kt270::NoFaults()) {
+    return adapter().Plug(kt270::Monitor{edid.data(), static_cast<uint32_t>(edid.size()), connector, ddc});
+  }
 
   // ---- The driver ---------------------------------------------------------
   // Puts the driver library's globals back, resets the call counters and
