@@ -250,7 +250,7 @@ class Session {
       EFI_GUID key = s.key;
       if (s.op == "SetInfo") {
         std::vector<uint8_t> buffer(std::max<size_t>(s.size, s.data.size()) + 1, 0);
-        std::memcpy(buffer.data(), s.data.data(), s.data.size());
+        std::copy(s.data.begin(), s.data.end(), buffer.begin());
         SetStatus(&out, display->SetInfo(display, &key, buffer.data(), s.size));
       } else {
         std::vector<uint8_t> buffer(s.size + 1, 0);
