@@ -302,32 +302,32 @@ EFI_STATUS EFIAPI SvcLocateProtocol(const EFI_GUID* guid, VOID* registration, VO
   return fw.LocateProtocol(guid, interface);
 }
 
-EFI_STATUS EFIAPI SvcInstallMultipleProtocolInterfaces(EFI_HANDLE* handle, ...) {
-  ENTER("InstallMultipleProtocolInterfaces");
+// The (GUID, interface) pairs of the two variadic services, up to the null GUID.
+std::vector<ProtocolPair> ReadProtocolPairs(__builtin_ms_va_list& args) {
   std::vector<ProtocolPair> pairs;
-  __builtin_ms_va_list args;
-  __builtin_ms_va_start(args, handle);
   for (;;) {
     const EFI_GUID* guid = __builtin_va_arg(args, const EFI_GUID*);
     if (guid == nullptr) break;
     void* interface = __builtin_va_arg(args, void*);
     pairs.push_back(ProtocolPair{guid, interface});
   }
+  return pairs;
+}
+
+EFI_STATUS EFIAPI SvcInstallMultipleProtocolInterfaces(EFI_HANDLE* handle, ...) {
+  ENTER("InstallMultipleProtocolInterfaces");
+  __builtin_ms_va_list args;
+  __builtin_ms_va_start(args, handle);
+  std::vector<ProtocolPair> pairs = ReadProtocolPairs(args);
   __builtin_ms_va_end(args);
   return fw.InstallMultiple(handle, pairs, Site::kDriver);
 }
 
 EFI_STATUS EFIAPI SvcUninstallMultipleProtocolInterfaces(EFI_HANDLE handle, ...) {
   ENTER("UninstallMultipleProtocolInterfaces");
-  std::vector<ProtocolPair> pairs;
   __builtin_ms_va_list args;
   __builtin_ms_va_start(args, handle);
-  for (;;) {
-    const EFI_GUID* guid = __builtin_va_arg(args, const EFI_GUID*);
-    if (guid == nullptr) break;
-    void* interface = __builtin_va_arg(args, void*);
-    pairs.push_back(ProtocolPair{guid, interface});
-  }
+  std::vector<ProtocolPair> pairs = ReadProtocolPairs(args);
   __builtin_ms_va_end(args);
   return fw.UninstallMultiple(handle, pairs);
 }
