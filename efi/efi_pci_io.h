@@ -56,6 +56,34 @@ enum EFI_PCI_IO_PROTOCOL_ATTRIBUTE_OPERATION {
 #define EFI_PCI_IO_ATTRIBUTE_EMBEDDED_ROM 0x4000ULL
 #define EFI_PCI_IO_ATTRIBUTE_DUAL_ADDRESS_CYCLE 0x8000ULL
 
+// GetBarAttributes describes a BAR with ACPI resource descriptors: one QWORD
+// address space descriptor per range, then an end tag. Packed, as ACPI lays
+// them out.
+#define ACPI_ADDRESS_SPACE_DESCRIPTOR 0x8A
+#define ACPI_END_TAG_DESCRIPTOR 0x79
+#define ACPI_ADDRESS_SPACE_TYPE_MEM 0x00
+#define ACPI_ADDRESS_SPACE_TYPE_IO 0x01
+
+#pragma pack(push, 1)
+struct EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR {
+  UINT8 Desc;
+  UINT16 Len;  // bytes after this field: 0x2B
+  UINT8 ResType;
+  UINT8 GenFlag;
+  UINT8 SpecificFlag;
+  UINT64 AddrSpaceGranularity;
+  UINT64 AddrRangeMin;
+  UINT64 AddrRangeMax;
+  UINT64 AddrTranslationOffset;
+  UINT64 AddrLen;
+};
+struct EFI_ACPI_END_TAG_DESCRIPTOR {
+  UINT8 Desc;
+  UINT8 Checksum;
+};
+#pragma pack(pop)
+static_assert(sizeof(EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR) == 46, "ACPI QWORD descriptor");
+
 typedef EFI_STATUS(EFIAPI* EFI_PCI_IO_PROTOCOL_POLL_IO_MEM)(EFI_PCI_IO_PROTOCOL* This,
                                                             EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 BarIndex,
                                                             UINT64 Offset, UINT64 Mask, UINT64 Value,

@@ -29,6 +29,74 @@ const UINT16 kPciCommandDecodeBits = 0x0007;  // I/O space, memory space, bus ma
 
 VOID* const kEndOfList = nullptr;  // terminates the variadic install lists
 
+EFI_STATUS InstallPlatformInterfaces(ADAPTER_CONTEXT* Context) {
+  EFI_HANDLE Handle = Context->ControllerHandle;
+  EFI_STATUS Status = gBS->InstallMultipleProtocolInterfaces(&Handle, &kConfigInterfaceGuid, &Context->ConfigInterface,
+                                                             &kDisplayInterfaceGuid, &Context->DisplayInterface,
+                                                             kEndOfList);
+  if (!EFI_ERROR(Status)) Context->PlatformInterfacesInstalled = EFI_TRUE;
+  return Status;
+}
+
+// Puts back what Stop had already taken off the controller, so that a
+// refused Stop leaves the adapter in service as it was.
+void RestoreInterfaces(ADAPTER_CONTEXT* Context, BOOLEAN UgaDraw, BOOLEAN Platform) {
+  EFI_HANDLE Handle = Context->ControllerHandle;
+  if (UgaDraw) {
+    if (EFI_ERROR(gBS->InstallMultipleProtocolInterfaces(&Handle, &kEfiUgaDrawProtocolGuid, &Context->UgaDraw,
+                                                         kEndOfList))) {
+      DebugOut(DEBUG_ERROR, "StopAdapter: UGA Draw could not be put back\n");
+    } else {
+      Context->UgaDrawInstalled = EFI_TRUE;
+    }
+  }
+  if (Platform && EFI_ERROR(InstallPlatformInterfaces(Context))) {
+    DebugOut(DEBUG_ERROR, "StopAdapter: platform interfaces could not be put back\n");
+  }
+}
+
+// Takes the driver's interfaces off the controller, or none of them: a
+// refusal puts back what was already removed.
+EFI_STATUS RemoveInterfaces(ADAPTER_CONTEXT* Context) {
+  EFI_HANDLE Controller = Context->ControllerHandle;
+  BOOLEAN Platform = Context->PlatformInterfacesInstalled;
+  if (Platform) {
+    EFI_STATUS Status = gBS->UninstallProtocolInterface(Controller, &kConfigInterfaceGuid, &Context->ConfigInterface);
+    if (EFI_ERROR(Status)) return Status;
+    Status = gBS->UninstallProtocolInterface(Controller, &kDisplayInterfaceGuid, &Context->DisplayInterface);
+    if (EFI_ERROR(Status)) {
+      EFI_HANDLE Handle = Controller;
+      if (EFI_ERROR(gBS->InstallProtocolInterface(&Handle, &kConfigInterfaceGuid, EFI_NATIVE_INTERFACE,
+                                                  &Context->ConfigInterface))) {
+        DebugOut(DEBUG_ERROR, "StopAdapter: configuration interface could not be put back\n");
+      }
+      return Status;
+    }
+    Context->PlatformInterfacesInstalled = EFI_FALSE;
+  }
+  if (Context->UgaDrawInstalled) {
+    if (EFI_ERROR(gBS->UninstallProtocolInterface(Controller, &kEfiUgaDrawProtocolGuid, &Context->UgaDraw))) {
+      RestoreInterfaces(Context, EFI_FALSE, Platform);
+      return EFI_NOT_STARTED;
+    }
+    Context->UgaDrawInstalled = EFI_FALSE;
+  }
+  return EFI_SUCCESS;
+}
+
+// Releases what only a freed context no longer needs. A firmware that
+// refuses to close or free is told about, not obeyed: nothing else can be
+// done with the record.
+void FreeContext(ADAPTER_CONTEXT* Context) {
+  if (Context->TimerEvent != nullptr && EFI_ERROR(gBS->CloseEvent(Context->TimerEvent))) {
+    DebugOut(DEBUG_ERROR, "StopAdapter: CloseEvent refused\n");
+  }
+  Context->TimerEvent = nullptr;
+  // A stale interface pointer must not pass the signature check.
+  Context->Signature = 0;
+  if (EFI_ERROR(gBS->FreePool(Context))) DebugOut(DEBUG_ERROR, "StopAdapter: FreePool refused\n");
+}
+
 // Undoes a partial Start, newest acquisition first, unless dismissed. The
 // flags say what has been acquired so far.
 class StartRollback {
@@ -39,13 +107,18 @@ class StartRollback {
 
   ~StartRollback() {
     if (Dismissed_) return;
-    if (UgaDrawInstalled) {
-      gBS->UninstallProtocolInterface(Controller_, &kEfiUgaDrawProtocolGuid, &Context->UgaDraw);
+    if (Context != nullptr && Context->UgaDrawInstalled) {
+      // UGA Draw points into the context: while it stays on the controller
+      // the adapter stays as started (PCI I/O held), for a later Stop.
+      if (EFI_ERROR(gBS->UninstallProtocolInterface(Controller_, &kEfiUgaDrawProtocolGuid, &Context->UgaDraw))) {
+        DebugOut(DEBUG_ERROR, "Start: UGA Draw could not be uninstalled; the adapter is kept for Stop\n");
+        return;
+      }
+      Context->UgaDrawInstalled = EFI_FALSE;
     }
-    if (Context != nullptr && Context->TimerEvent != nullptr) gBS->CloseEvent(Context->TimerEvent);
     if (PciIoOpen) gBS->CloseProtocol(Controller_, &kEfiPciIoProtocolGuid, Agent_, Controller_);
     if (DevicePathOpen) gBS->CloseProtocol(Controller_, &kEfiDevicePathProtocolGuid, Agent_, Controller_);
-    if (Context != nullptr) gBS->FreePool(Context);
+    if (Context != nullptr) FreeContext(Context);
   }
 
   void Dismiss() { Dismissed_ = true; }
@@ -53,7 +126,6 @@ class StartRollback {
   BOOLEAN DevicePathOpen = EFI_FALSE;
   BOOLEAN PciIoOpen = EFI_FALSE;
   ADAPTER_CONTEXT* Context = nullptr;
-  BOOLEAN UgaDrawInstalled = EFI_FALSE;
 
  private:
   EFI_HANDLE Controller_;
@@ -65,8 +137,19 @@ class StartRollback {
 
 extern "C" EFI_STATUS EFIAPI DriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* SystemTable) {
   gQuovanDriverBinding.Version = static_cast<UINT32>(QUOVAN_DRIVER_VERSION);
-  return InstallDriverProtocols(ImageHandle, SystemTable, &gQuovanDriverBinding, ImageHandle,
-                                &gQuovanComponentName, nullptr, nullptr);
+  EFI_STATUS Status = InstallDriverProtocols(ImageHandle, SystemTable, &gQuovanDriverBinding, ImageHandle,
+                                             &gQuovanComponentName, nullptr, nullptr);
+  if (EFI_ERROR(Status) && gBS != nullptr) {
+    // The firmware unloads an image whose entry point fails: nothing may
+    // stay installed that points into it. What was never installed is
+    // simply not found.
+    EFI_HANDLE Handle = gQuovanDriverBinding.DriverBindingHandle;
+    if (Handle != nullptr) {
+      gBS->UninstallProtocolInterface(Handle, &kEfiComponentNameProtocolGuid, &gQuovanComponentName);
+      gBS->UninstallProtocolInterface(Handle, &kEfiDriverBindingProtocolGuid, &gQuovanDriverBinding);
+    }
+  }
+  return Status;
 }
 
 EFI_STATUS EFIAPI QuovanDriverBindingSupported(EFI_DRIVER_BINDING_PROTOCOL* This, EFI_HANDLE ControllerHandle,
@@ -157,12 +240,10 @@ EFI_STATUS EFIAPI QuovanDriverBindingStart(EFI_DRIVER_BINDING_PROTOCOL* This, EF
   // The platform interfaces point into the context, so they are installed
   // only beside a UGA Draw that keeps the context alive.
   if (EFI_ERROR(Status)) return Status;
-  Rollback.UgaDrawInstalled = EFI_TRUE;
+  Context->UgaDrawInstalled = EFI_TRUE;
 
   if (HasPlatformServices) {
-    Status = gBS->InstallMultipleProtocolInterfaces(&Handle, &kConfigInterfaceGuid, &Context->ConfigInterface,
-                                                    &kDisplayInterfaceGuid, &Context->DisplayInterface,
-                                                    kEndOfList);
+    Status = InstallPlatformInterfaces(Context);
     if (EFI_ERROR(Status)) return Status;
   }
 
@@ -187,29 +268,34 @@ EFI_STATUS EFIAPI QuovanDriverBindingStop(EFI_DRIVER_BINDING_PROTOCOL* This, EFI
 
 EFI_STATUS StopAdapter(ADAPTER_CONTEXT* Context) {
   EFI_HANDLE Controller = Context->ControllerHandle;
-
-  // Absent on platforms without the platform services protocol.
-  gBS->UninstallProtocolInterface(Controller, &kConfigInterfaceGuid, &Context->ConfigInterface);
-  gBS->UninstallProtocolInterface(Controller, &kDisplayInterfaceGuid, &Context->DisplayInterface);
-
-  if (EFI_ERROR(gBS->UninstallProtocolInterface(Controller, &kEfiUgaDrawProtocolGuid, &Context->UgaDraw))) {
-    return EFI_NOT_STARTED;
-  }
+  BOOLEAN Platform = Context->PlatformInterfacesInstalled;
+  EFI_STATUS Status = RemoveInterfaces(Context);
+  if (EFI_ERROR(Status)) return Status;
 
   // The switch-off waits on the timer event, so the event outlives it.
   ShutDownOutputs(Context);
-  gBS->CloseEvent(Context->TimerEvent);
-  Context->TimerEvent = nullptr;
 
+  // Every later failure puts the interfaces back: the adapter must stay
+  // reachable, or no Stop could ever find it again.
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
   UINT16 Command = 0;
-  EFI_STATUS Status = PciIo->Pci.Read(PciIo, EfiPciIoWidthUint16, kPciCommandOffset, 1, &Command);
-  if (EFI_ERROR(Status)) return EFI_DEVICE_ERROR;
-  Command = static_cast<UINT16>(Command & ~kPciCommandDecodeBits);
-  Status = PciIo->Pci.Write(PciIo, EfiPciIoWidthUint16, kPciCommandOffset, 1, &Command);
-  if (EFI_ERROR(Status)) return EFI_DEVICE_ERROR;
+  if (EFI_ERROR(PciIo->Pci.Read(PciIo, EfiPciIoWidthUint16, kPciCommandOffset, 1, &Command))) {
+    RestoreInterfaces(Context, EFI_TRUE, Platform);
+    return EFI_DEVICE_ERROR;
+  }
+  UINT16 Cleared = static_cast<UINT16>(Command & ~kPciCommandDecodeBits);
+  if (EFI_ERROR(PciIo->Pci.Write(PciIo, EfiPciIoWidthUint16, kPciCommandOffset, 1, &Cleared))) {
+    RestoreInterfaces(Context, EFI_TRUE, Platform);
+    return EFI_DEVICE_ERROR;
+  }
 
-  gBS->CloseProtocol(Controller, &kEfiPciIoProtocolGuid, gQuovanDriverBinding.DriverBindingHandle, Controller);
-  gBS->FreePool(Context);
-  return Status;
+  Status = gBS->CloseProtocol(Controller, &kEfiPciIoProtocolGuid, gQuovanDriverBinding.DriverBindingHandle, Controller);
+  if (EFI_ERROR(Status)) {
+    // Still held: decoding goes back on for the adapter that stays.
+    PciIo->Pci.Write(PciIo, EfiPciIoWidthUint16, kPciCommandOffset, 1, &Command);
+    RestoreInterfaces(Context, EFI_TRUE, Platform);
+    return Status;
+  }
+  FreeContext(Context);
+  return EFI_SUCCESS;
 }

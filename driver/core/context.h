@@ -142,6 +142,13 @@ struct ADAPTER_CONTEXT {
   // handed to FindUnicodeString always ends where the walk expects it.
   EFI_UNICODE_STRING_TABLE ControllerNameTable[2];
   UINT32 PowerSequence[12];
+
+  // Beyond the documented record: the frame-buffer aperture's length as
+  // the PCI bus reports it (0 when it would not say), and what Start put on
+  // the controller, so that Stop removes exactly that and can put it back.
+  UINT64 FrameBufferSize;
+  BOOLEAN UgaDrawInstalled;
+  BOOLEAN PlatformInterfacesInstalled;
 };
 
 // Checked container-of helpers: each returns null, after the assertion

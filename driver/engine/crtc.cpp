@@ -42,6 +42,16 @@ UINT32 SurfaceEnd(UINT32 Base, UINT32 Pitch, UINT32 Height) {
 
 UINT32 SurfacePitchWord(UINT32 Pitch) { return ((Pitch / 2) & 0x1FFF) | 0x10000; }
 
+BOOLEAN SurfaceFitsAperture(const ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT64 Width, UINT64 Height) {
+  // Far beyond any aperture, and small enough that the product cannot wrap.
+  constexpr UINT64 kSideLimit = 1ull << 20;
+  if (Width > kSideLimit || Height > kSideLimit) return EFI_FALSE;
+  if (Context->FrameBufferSize == 0) return EFI_TRUE;
+  UINT64 Base = Crtc == 1 ? CRTC2_SURFACE_BASE : CRTC1_SURFACE_BASE;
+  UINT64 LineBytes = (Width * 4 + 255) & ~255ull;
+  return Base + LineBytes * Height <= Context->FrameBufferSize;
+}
+
 EFI_STATUS SetCrtcMode(ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT8 OutputChannel) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
   const CRTC_UNIT& Unit = CrtcUnits[Crtc == 0 ? 0 : 1];

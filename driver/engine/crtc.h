@@ -10,6 +10,10 @@ constexpr UINT32 CRTC2_SURFACE_BASE = 0x00810000;
 UINT32 SurfacePitch(UINT32 Width, UINT32 BytesPerPixel);
 UINT32 SurfaceEnd(UINT32 Base, UINT32 Pitch, UINT32 Height);
 UINT32 SurfacePitchWord(UINT32 Pitch);
+// Whether a 32-bit surface of Width x Height on the CRTC's surface base
+// (CRTC 1's for no CRTC: the surface clear uses it) lies inside the
+// frame-buffer aperture; TRUE when the aperture's length is unknown.
+BOOLEAN SurfaceFitsAperture(const ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT64 Width, UINT64 Height);
 
 // Crtc 0 (CRTC 1) or 1 (CRTC 2), for display CurrentDisplay.
 EFI_STATUS SetCrtcMode(ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT8 OutputChannel);

@@ -299,6 +299,12 @@ EFI_STATUS AssignFromWiring(ADAPTER_CONTEXT* Context, const CONNECTOR_WIRING* Wi
 
 EFI_STATUS AssignConnector(ADAPTER_CONTEXT* Context, UINT32 Kind) { return AssignFromWiring(Context, WiringOfKind(Kind)); }
 
+UINT8 CrtcOfConnector(const ADAPTER_CONTEXT* Context, UINT8 Display, UINT32 Kind) {
+  const CONNECTOR_WIRING* Wiring = WiringOfKind(Kind);
+  if (Wiring != nullptr) return CrtcIndexOf(Wiring->CrtcCode);
+  return Display < DISPLAY_SLOTS ? Context->CrtcIndex[Display] : NO_CRTC;
+}
+
 EFI_STATUS AssignTvConnector(ADAPTER_CONTEXT* Context) {
   for (UINTN Row = 0; Row < CONNECTOR_WIRING_ROWS; ++Row) {
     UINT32 Kind = ConnectorWiring[Row].Kind;

@@ -26,4 +26,7 @@ BOOLEAN SetDefaultDisplay(ADAPTER_CONTEXT* Context);
 // EFI_NOT_FOUND without such a row; EFI_INVALID_PARAMETER when
 // CurrentDisplay names no display slot.
 EFI_STATUS AssignConnector(ADAPTER_CONTEXT* Context, UINT32 Kind);
+// The CrtcIndex AssignConnector would give display Display for the kind,
+// without assigning it.
+UINT8 CrtcOfConnector(const ADAPTER_CONTEXT* Context, UINT8 Display, UINT32 Kind);
 EFI_STATUS AssignTvConnector(ADAPTER_CONTEXT* Context);

@@ -20,6 +20,7 @@ const CONNECTOR_WIRING ConnectorWiring[CONNECTOR_WIRING_ROWS] = {
 namespace {
 
 constexpr UINT32 kReadAttempts = 8;
+constexpr UINT32 kBlocksPerSegment = 2;  // E-DDC: 256 bytes per segment
 
 // VESA E-EDID detailed timing descriptor, offsets within the 18 bytes.
 constexpr UINT32 kDtdPixelClockLow = 0;
@@ -234,7 +235,12 @@ EFI_STATUS GetDisplayEdid(ADAPTER_CONTEXT* Context, UINT64 Kind, void* Buffer, U
     return EFI_SUCCESS;
   }
 
+  // The word address of an E-DDC EEPROM covers one 256-byte segment; blocks
+  // beyond it need the segment pointer, which the driver does not drive.
+  // Reading on would return segment 0 again as if it were those blocks.
   UINT8 ExtensionCount = Cached[EDID_EXTENSION_COUNT];
+  BOOLEAN Segmented = ExtensionCount > kBlocksPerSegment - 1;
+  if (Segmented) ExtensionCount = kBlocksPerSegment - 1;
   UINT64 Required = (static_cast<UINT64>(ExtensionCount) + 1) * EDID_BLOCK_SIZE;
   if (*Size < Required) {
     *Size = Required;
@@ -242,5 +248,6 @@ EFI_STATUS GetDisplayEdid(ADAPTER_CONTEXT* Context, UINT64 Kind, void* Buffer, U
   }
   DdcProbe(Context);  // sets the word address; a failure shows in the read
   if (!ReadEdidWithExtensions(Context, ExtensionCount, static_cast<UINT8*>(Buffer))) return EFI_NOT_FOUND;
+  if (Segmented) *Size = Required;
   return EFI_SUCCESS;
 }

@@ -65,5 +65,6 @@ BOOLEAN ParseDetailedTiming(ADAPTER_CONTEXT* Context, DETAILED_TIMING* Timing, c
 BOOLEAN ReadAndPublishEdid(ADAPTER_CONTEXT* Context, UINT8* Buffer, DETAILED_TIMING* Timing);
 EFI_STATUS ReadCachedEdids(ADAPTER_CONTEXT* Context);
 // Size in and out, in bytes. EFI_SUCCESS, EFI_BUFFER_TOO_SMALL (needed size
-// in *Size), EFI_NOT_FOUND or EFI_INVALID_PARAMETER.
+// in *Size), EFI_NOT_FOUND or EFI_INVALID_PARAMETER. A display with two or
+// more extension blocks is answered with segment 0 alone, *Size set to 256.
 EFI_STATUS GetDisplayEdid(ADAPTER_CONTEXT* Context, UINT64 Kind, void* Buffer, UINT64* Size);

@@ -104,6 +104,8 @@ void AppendTrace(ADAPTER_CONTEXT* Context, UINT32 Key, UINT32 Value) {
   Context->MrtLength += kTraceRecordBytes;
 }
 
+EFI_STATUS FirstError(EFI_STATUS First, EFI_STATUS Next) { return EFI_ERROR(First) ? First : Next; }
+
 UINT32 EnginePitchWord(EFI_PCI_IO_PROTOCOL* PciIo) {
   return ((RegRead32(PciIo, kSurfacePitchReg) / 16) << 22) | kEnginePitchFlags;
 }
@@ -122,8 +124,13 @@ EFI_STATUS RegWrite8(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Offset, UINT8 Value) {
 
 UINT32 RegRead32(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Offset) {
   UINT32 Value = 0;
-  PciIo->Mem.Read(PciIo, EfiPciIoWidthUint32, REGISTER_BAR, Offset, 1, &Value);
+  RegTryRead32(PciIo, Offset, &Value);
   return Value;
+}
+
+EFI_STATUS RegTryRead32(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Offset, UINT32* Value) {
+  *Value = 0;
+  return PciIo->Mem.Read(PciIo, EfiPciIoWidthUint32, REGISTER_BAR, Offset, 1, Value);
 }
 
 EFI_STATUS RegWrite32(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Offset, UINT32 Value) {
@@ -217,24 +224,26 @@ EFI_STATUS EngineInit(ADAPTER_CONTEXT* Context) {
   return EFI_SUCCESS;
 }
 
+// Both operations report the first register write that failed: an
+// operation whose set-up was lost has not been drawn.
 EFI_STATUS EngineCopyRect(ADAPTER_CONTEXT* Context, UINT32 DestX, UINT32 DestY, UINT32 Width, UINT32 Height) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
   WaitEngineIdle(Context);
-  RegWrite32(PciIo, kEngineCommandReg, kEngineCommandCopy);
-  RegWrite32(PciIo, kEngineColourReg, 0xFFFFFFFF);
-  RegWrite32(PciIo, kEngineDestReg, (DestY << 16) | DestX);
-  RegWrite32(PciIo, kEngineSizeReg, (Width << 16) | Height);
+  EFI_STATUS Status = RegWrite32(PciIo, kEngineCommandReg, kEngineCommandCopy);
+  Status = FirstError(Status, RegWrite32(PciIo, kEngineColourReg, 0xFFFFFFFF));
+  Status = FirstError(Status, RegWrite32(PciIo, kEngineDestReg, (DestY << 16) | DestX));
+  Status = FirstError(Status, RegWrite32(PciIo, kEngineSizeReg, (Width << 16) | Height));
   WaitEngineIdle(Context);
-  return EFI_SUCCESS;
+  return Status;
 }
 
 // The fill colour is whatever the caller last wrote to the colour register.
 EFI_STATUS EngineFillRect(ADAPTER_CONTEXT* Context, UINT32 DestX, UINT32 DestY, UINT32 Width, UINT32 Height) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
   WaitEngineIdle(Context);
-  RegWrite32(PciIo, kEngineCommandReg, kEngineCommandFill);
-  RegWrite32(PciIo, kEngineDestReg, (DestY << 16) | DestX);
-  RegWrite32(PciIo, kEngineSizeReg, (Width << 16) | Height);
+  EFI_STATUS Status = RegWrite32(PciIo, kEngineCommandReg, kEngineCommandFill);
+  Status = FirstError(Status, RegWrite32(PciIo, kEngineDestReg, (DestY << 16) | DestX));
+  Status = FirstError(Status, RegWrite32(PciIo, kEngineSizeReg, (Width << 16) | Height));
   WaitEngineIdle(Context);
-  return EFI_SUCCESS;
+  return Status;
 }

@@ -11,6 +11,8 @@
 UINT8 RegRead8(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Offset);
 EFI_STATUS RegWrite8(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Offset, UINT8 Value);
 UINT32 RegRead32(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Offset);
+// RegRead32 for the callers that act on a failed read (*Value is then 0).
+EFI_STATUS RegTryRead32(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Offset, UINT32* Value);
 EFI_STATUS RegWrite32(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Offset, UINT32 Value);
 
 EFI_STATUS IndexedWrite(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Index, UINT32 Value);

@@ -16,6 +16,7 @@ extern BOOLEAN DebugMaskLoaded;
 
 // Debug categories (bits of the "EFIDebug" mask).
 #define DEBUG_ASSERTION 0x80000000ULL
+#define DEBUG_ERROR 0x80000000ULL  // a firmware service refused what cannot fail
 #define DEBUG_LIBRARY 0x00000040ULL
 #define DEBUG_DEFAULT_MASK 0x80000000ULL
 

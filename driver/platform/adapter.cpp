@@ -166,6 +166,22 @@ void SetStartingValues(ADAPTER_CONTEXT* Context) {
   Context->ModeTimingTable = BuiltInTimingTable;
 }
 
+// The length of BAR 0 as the PCI bus driver describes it; 0 when it does
+// not, which leaves surfaces unchecked against the aperture.
+UINT64 FrameBufferApertureLength(EFI_PCI_IO_PROTOCOL* PciIo) {
+  VOID* Resources = nullptr;
+  if (EFI_ERROR(PciIo->GetBarAttributes(PciIo, FRAME_BUFFER_BAR, nullptr, &Resources)) || Resources == nullptr) {
+    return 0;
+  }
+  const auto* Descriptor = static_cast<const EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR*>(Resources);
+  UINT64 Length = 0;
+  if (Descriptor->Desc == ACPI_ADDRESS_SPACE_DESCRIPTOR && Descriptor->ResType == ACPI_ADDRESS_SPACE_TYPE_MEM) {
+    Length = Descriptor->AddrLen;
+  }
+  if (EFI_ERROR(gBS->FreePool(Resources))) DebugOut(DEBUG_ERROR, "InitializeAdapter: FreePool refused\n");
+  return Length;
+}
+
 }  // namespace
 
 // External and used, so that neither compiler nor linker drops it.
@@ -210,6 +226,7 @@ EFI_STATUS InitializeAdapter(ADAPTER_CONTEXT* Context) {
 
   Context->DeviceId = static_cast<UINT16>(ConfigSpace[kDeviceIdOffset] | ConfigSpace[kDeviceIdOffset + 1] << 8);
   Context->FrameBufferBase = BarAddress(ConfigSpace, kBar0Offset);
+  Context->FrameBufferSize = FrameBufferApertureLength(PciIo);
   Context->HwGpio = RegRead32(PciIo, kHwGpioRegister);
 
   SetStartingValues(Context);

@@ -151,8 +151,8 @@ const GET_INFO_KEY kGetInfoKeys[] = {
 
 // ---------------------------------------------------------------- link limits
 
-constexpr UINT32 kLinkLimitWidth = 8192;
-constexpr UINT32 kLinkLimitHeight = 8192;
+constexpr UINT32 kLinkLimitWidth = PLATFORM_MODE_LIMIT;
+constexpr UINT32 kLinkLimitHeight = PLATFORM_MODE_LIMIT;
 constexpr UINT32 kLinkCountOffset = 8;
 constexpr UINT32 kReservedOffset = 12;
 constexpr UINT32 kOneLinkLowOffset = 16;

@@ -3,6 +3,7 @@
 // nothing that would change the outcome, so their statuses go unread.
 #include "driver/platform/nodes.h"
 
+#include "driver/engine/crtc.h"
 #include "driver/engine/outputs.h"
 #include "driver/engine/startup.h"
 #include "driver/hw/discovery.h"
@@ -177,6 +178,11 @@ UINT64 ReadLe64(const UINT8* Bytes) {
   return static_cast<UINT64>(ReadLe32(Bytes)) | static_cast<UINT64>(ReadLe32(Bytes + 4)) << 32;
 }
 
+BOOLEAN PlatformModeAcceptable(const ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT64 Width, UINT64 Height) {
+  if (Width < 1 || Width > PLATFORM_MODE_LIMIT || Height < 1 || Height > PLATFORM_MODE_LIMIT) return EFI_FALSE;
+  return SurfaceFitsAperture(Context, Crtc, Width, Height);
+}
+
 UINT32 ConnectorEntryCount(const ADAPTER_CONTEXT* Context) {
   const UINT64* Table = Context->ConnectorTable;
   if (Table == nullptr) return 0;
@@ -214,6 +220,11 @@ EFI_STATUS SetPlatformInfo(ADAPTER_CONTEXT* Context, const UINT8* Buffer) {
 
 EFI_STATUS SetPanelTiming(ADAPTER_CONTEXT* Context, const UINT8* Buffer) {
   if (Context->DisplayCount >= DISPLAY_SLOTS) return EFI_OUT_OF_RESOURCES;
+  UINT8 Slot = static_cast<UINT8>(Context->DisplayCount);
+  if (!PlatformModeAcceptable(Context, CrtcOfConnector(Context, Slot, Context->ConnectorType[Slot]),
+                              ReadLe32(Buffer + kPanelHActive * 4), ReadLe32(Buffer + kPanelVActive * 4))) {
+    return EFI_INVALID_PARAMETER;
+  }
 
   for (UINTN Member = 0; Member < kPanelMembers; ++Member) Context->PanelTiming[Member] = ReadLe32(Buffer + Member * 4);
   if (Context->PanelTiming[kPanelLinkCount] > 1) {

@@ -14,6 +14,14 @@ extern const UINT64 BuiltInConnectorTable[(BUILT_IN_CONNECTOR_ENTRIES + 1) * 2];
 #define CONNECTOR_FLAGS_ORIENTATION 0x0CULL
 #define CONNECTOR_FLAGS_SINGLE_LINK_PANEL 0x100ULL
 
+// The largest width and height the link-limit record advertises.
+#define PLATFORM_MODE_LIMIT 8192
+
+// Whether a width and height the platform hands in may become a display's
+// mode on the CRTC: Blt's bounds and the engine's 16-bit coordinates trust
+// it, and the surface must fit the frame-buffer aperture.
+BOOLEAN PlatformModeAcceptable(const ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT64 Width, UINT64 Height);
+
 // Entries before the terminating pair; 0 without a table.
 UINT32 ConnectorEntryCount(const ADAPTER_CONTEXT* Context);
 // Type and flags of entry ConnectorIndex. Without a table, and for the
@@ -24,7 +32,8 @@ EFI_STATUS NameDisplayNodes(ADAPTER_CONTEXT* Context);
 
 // The set operations take buffers whose size the caller has checked:
 // 128 bytes, 52 bytes. A panel or television when both display slots are
-// taken is refused with EFI_OUT_OF_RESOURCES and changes nothing.
+// taken is refused with EFI_OUT_OF_RESOURCES, a panel whose size is not
+// acceptable with EFI_INVALID_PARAMETER; neither changes anything.
 EFI_STATUS SetPlatformInfo(ADAPTER_CONTEXT* Context, const UINT8* Buffer);
 EFI_STATUS SetPanelTiming(ADAPTER_CONTEXT* Context, const UINT8* Buffer);
 EFI_STATUS SetTvStandard(ADAPTER_CONTEXT* Context, UINT64 Standard);

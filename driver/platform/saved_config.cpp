@@ -209,6 +209,23 @@ DETAILED_TIMING* TimingOfChannel(ADAPTER_CONTEXT* Context, UINT8 Channel) {
   }
 }
 
+// Both sizes of every entry that could match: its surface (the display's
+// mode) and its timing's active area (the native raster).
+BOOLEAN EntrySizesAcceptable(const ADAPTER_CONTEXT* Context, const UINT8* Record, UINT8 Display) {
+  for (const SAVED_ENTRY& Entry : kEntries) {
+    const UINT8* Block = Record + Entry.Timing;
+    UINT32 Type = ConnectorTypeOfCode(Record[Entry.Panel + SAVED_PANEL_CONNECTOR_CODE]);
+    if (TimingWord(Block, kWordPixelClock) == 0 || Type == 0) continue;
+    UINT8 Crtc = CrtcOfConnector(Context, Display, Type);
+    if (!PlatformModeAcceptable(Context, Crtc, TimingWord(Block, kWordSurfaceWidth),
+                                TimingWord(Block, kWordSurfaceHeight)) ||
+        !PlatformModeAcceptable(Context, Crtc, TimingWord(Block, kWordHActive), TimingWord(Block, kWordVActive))) {
+      return EFI_FALSE;
+    }
+  }
+  return EFI_TRUE;
+}
+
 BOOLEAN EntryMatches(ADAPTER_CONTEXT* Context, const SAVED_ENTRY& Entry, const UINT8* Edid, BOOLEAN Valid) {
   const UINT8* Record = Context->SavedConfig;
   UINT32 Type = Context->ConnectorType[Context->CurrentDisplay];
@@ -334,6 +351,7 @@ EFI_STATUS ApplySavedConfiguration(ADAPTER_CONTEXT* Context) {
 
 EFI_STATUS SetSavedConfiguration(ADAPTER_CONTEXT* Context, const UINT8* Buffer) {
   if (Context->DisplayCount >= DISPLAY_SLOTS) return EFI_OUT_OF_RESOURCES;
+  if (!EntrySizesAcceptable(Context, Buffer, static_cast<UINT8>(Context->DisplayCount))) return EFI_INVALID_PARAMETER;
 
   for (UINTN Index = 0; Index < SAVED_CONFIG_SIZE; ++Index) Context->SavedConfig[Index] = Buffer[Index];
   AddDeviceProperty(Context, u"MVAD", SAVED_MVAD_SIZE, Context->SavedConfig, EFI_FALSE);

@@ -45,39 +45,47 @@ struct SURFACE {
   UINT32 Pitch;  // pixels
 };
 
+EFI_STATUS FirstError(EFI_STATUS First, EFI_STATUS Next) { return EFI_ERROR(First) ? First : Next; }
+
 // The engine takes the surface of the display's CRTC for source and
-// destination alike.
-SURFACE SelectSurface(ADAPTER_CONTEXT* Context, UINT32 Display) {
+// destination alike. A surface that could not be read is not drawn on:
+// its rows would land elsewhere in the frame buffer.
+EFI_STATUS SelectSurface(ADAPTER_CONTEXT* Context, UINT32 Display, SURFACE* Surface) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
   BOOLEAN Crtc1 = Context->CrtcIndex[Display] == 0;
-  SURFACE Surface;
-  Surface.Pitch = RegRead32(PciIo, Crtc1 ? kCrtc1SurfacePitch : kCrtc2SurfacePitch);
-  Surface.Base = RegRead32(PciIo, Crtc1 ? kCrtc1SurfaceBase : kCrtc2SurfaceBase);
-  RegWrite32(PciIo, kEngineDestPitch, Surface.Pitch * 4);
-  RegWrite32(PciIo, kEngineSourcePitch, Surface.Pitch * 4);
-  RegWrite32(PciIo, kEngineSourceBase, Surface.Base);
-  RegWrite32(PciIo, kEngineDestBase, Surface.Base);
+  EFI_STATUS Status = RegTryRead32(PciIo, Crtc1 ? kCrtc1SurfacePitch : kCrtc2SurfacePitch, &Surface->Pitch);
+  Status = FirstError(Status, RegTryRead32(PciIo, Crtc1 ? kCrtc1SurfaceBase : kCrtc2SurfaceBase, &Surface->Base));
+  if (EFI_ERROR(Status)) return Status;
+  Status = RegWrite32(PciIo, kEngineDestPitch, Surface->Pitch * 4);
+  Status = FirstError(Status, RegWrite32(PciIo, kEngineSourcePitch, Surface->Pitch * 4));
+  Status = FirstError(Status, RegWrite32(PciIo, kEngineSourceBase, Surface->Base));
+  Status = FirstError(Status, RegWrite32(PciIo, kEngineDestBase, Surface->Base));
   RegRead32(PciIo, kEngineFlushRead);
-  return Surface;
+  return Status;
 }
 
 UINT32 Position(UINTN X, UINTN Y) { return ((UINT32)Y << 16) | (UINT32)X; }
 
-void FillOnEngine(ADAPTER_CONTEXT* Context, const EFI_UGA_PIXEL* BltBuffer, UINTN SourceX, UINTN SourceY,
-                  UINTN DestinationX, UINTN DestinationY, UINTN Width, UINTN Height) {
+EFI_STATUS FillOnEngine(ADAPTER_CONTEXT* Context, const EFI_UGA_PIXEL* BltBuffer, UINTN SourceX, UINTN SourceY,
+                        UINTN DestinationX, UINTN DestinationY, UINTN Width, UINTN Height) {
   // Rows of the buffer count Width pixels here, not Delta bytes.
   const EFI_UGA_PIXEL& Pixel = BltBuffer[SourceY * Width + SourceX];
-  RegWrite32(Context->PciIo, kEngineFillColour, ((UINT32)Pixel.Red << 16) | ((UINT32)Pixel.Green << 8) | Pixel.Blue);
-  EngineFillRect(Context, (UINT32)DestinationX, (UINT32)DestinationY, (UINT32)Width, (UINT32)Height);
+  EFI_STATUS Status = RegWrite32(Context->PciIo, kEngineFillColour,
+                                 ((UINT32)Pixel.Red << 16) | ((UINT32)Pixel.Green << 8) | Pixel.Blue);
+  if (EFI_ERROR(Status)) return Status;
+  return EngineFillRect(Context, (UINT32)DestinationX, (UINT32)DestinationY, (UINT32)Width, (UINT32)Height);
 }
 
 // Against the walking direction the engine takes the coordinates as the
 // exclusive far edge, so overlapping rectangles never read a pixel the copy
 // has already written.
-void CopyOnEngine(ADAPTER_CONTEXT* Context, UINTN SourceX, UINTN SourceY, UINTN DestinationX, UINTN DestinationY,
-                  UINTN Width, UINTN Height) {
+EFI_STATUS CopyOnEngine(ADAPTER_CONTEXT* Context, UINTN SourceX, UINTN SourceY, UINTN DestinationX,
+                        UINTN DestinationY, UINTN Width, UINTN Height) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
-  UINT32 Direction = RegRead32(PciIo, kEngineDirection);
+  UINT32 Direction = 0;
+  // The other bits are written back as read, so a failed read must not be.
+  EFI_STATUS Status = RegTryRead32(PciIo, kEngineDirection, &Direction);
+  if (EFI_ERROR(Status)) return Status;
   if (SourceX < DestinationX) {
     Direction &= ~kLeftToRight;
     SourceX += Width;
@@ -92,29 +100,36 @@ void CopyOnEngine(ADAPTER_CONTEXT* Context, UINTN SourceX, UINTN SourceY, UINTN 
   } else {
     Direction |= kTopToBottom;
   }
-  RegWrite32(PciIo, kEngineDirection, Direction);
-  RegWrite32(PciIo, kEngineSourcePosition, Position(SourceX, SourceY));
-  EngineCopyRect(Context, (UINT32)DestinationX, (UINT32)DestinationY, (UINT32)Width, (UINT32)Height);
+  Status = RegWrite32(PciIo, kEngineDirection, Direction);
+  Status = FirstError(Status, RegWrite32(PciIo, kEngineSourcePosition, Position(SourceX, SourceY)));
+  if (EFI_ERROR(Status)) return Status;
+  return EngineCopyRect(Context, (UINT32)DestinationX, (UINT32)DestinationY, (UINT32)Width, (UINT32)Height);
 }
 
-void ReadRows(ADAPTER_CONTEXT* Context, const SURFACE& Surface, UINT8* Buffer, UINTN SourceX, UINTN SourceY,
-              UINTN DestinationX, UINTN DestinationY, UINTN Width, UINTN Height, UINTN Delta) {
+// Row transfers stop at the first that fails: the caller learns of it, and
+// no later row is moved as if the earlier ones had been.
+EFI_STATUS ReadRows(ADAPTER_CONTEXT* Context, const SURFACE& Surface, UINT8* Buffer, UINTN SourceX, UINTN SourceY,
+                    UINTN DestinationX, UINTN DestinationY, UINTN Width, UINTN Height, UINTN Delta) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
   for (UINTN Row = 0; Row < Height; Row++) {
     UINT64 Offset = Surface.Base + ((SourceY + Row) * Surface.Pitch + SourceX) * kBytesPerPixel;
-    PciIo->Mem.Read(PciIo, EfiPciIoWidthUint32, FRAME_BUFFER_BAR, Offset, Width,
-                    Buffer + (DestinationY + Row) * Delta + DestinationX * kBytesPerPixel);
+    EFI_STATUS Status = PciIo->Mem.Read(PciIo, EfiPciIoWidthUint32, FRAME_BUFFER_BAR, Offset, Width,
+                                        Buffer + (DestinationY + Row) * Delta + DestinationX * kBytesPerPixel);
+    if (EFI_ERROR(Status)) return Status;
   }
+  return EFI_SUCCESS;
 }
 
-void WriteRows(ADAPTER_CONTEXT* Context, const SURFACE& Surface, UINT8* Buffer, UINTN SourceX, UINTN SourceY,
-               UINTN DestinationX, UINTN DestinationY, UINTN Width, UINTN Height, UINTN Delta) {
+EFI_STATUS WriteRows(ADAPTER_CONTEXT* Context, const SURFACE& Surface, UINT8* Buffer, UINTN SourceX, UINTN SourceY,
+                     UINTN DestinationX, UINTN DestinationY, UINTN Width, UINTN Height, UINTN Delta) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
   for (UINTN Row = 0; Row < Height; Row++) {
     UINT64 Offset = Surface.Base + ((DestinationY + Row) * Surface.Pitch + DestinationX) * kBytesPerPixel;
-    PciIo->Mem.Write(PciIo, EfiPciIoWidthUint32, FRAME_BUFFER_BAR, Offset, Width,
-                     Buffer + (SourceY + Row) * Delta + SourceX * kBytesPerPixel);
+    EFI_STATUS Status = PciIo->Mem.Write(PciIo, EfiPciIoWidthUint32, FRAME_BUFFER_BAR, Offset, Width,
+                                         Buffer + (SourceY + Row) * Delta + SourceX * kBytesPerPixel);
+    if (EFI_ERROR(Status)) return Status;
   }
+  return EFI_SUCCESS;
 }
 
 }  // namespace
@@ -144,22 +159,28 @@ EFI_STATUS EFIAPI UgaDrawBlt(EFI_UGA_DRAW_PROTOCOL* This, EFI_UGA_PIXEL* BltBuff
   for (UINT32 Display = 0; Display < Context->DisplayCount && Display < DISPLAY_SLOTS; Display++) {
     // Timer callbacks must not interleave with the engine's register sequence.
     EFI_TPL OldTpl = gBS->RaiseTPL(TPL_NOTIFY);
-    SURFACE Surface = SelectSurface(Context, Display);
-    switch (BltOperation) {
-      case EfiUgaVideoFill:
-        FillOnEngine(Context, BltBuffer, SourceX, SourceY, DestinationX, DestinationY, Width, Height);
-        break;
-      case EfiUgaVideoToBltBuffer:
-        ReadRows(Context, Surface, Buffer, SourceX, SourceY, DestinationX, DestinationY, Width, Height, Delta);
-        break;
-      case EfiUgaBltBufferToVideo:
-        WriteRows(Context, Surface, Buffer, SourceX, SourceY, DestinationX, DestinationY, Width, Height, Delta);
-        break;
-      default:
-        CopyOnEngine(Context, SourceX, SourceY, DestinationX, DestinationY, Width, Height);
-        break;
+    SURFACE Surface = {0, 0};
+    EFI_STATUS Status = SelectSurface(Context, Display, &Surface);
+    if (!EFI_ERROR(Status)) {
+      switch (BltOperation) {
+        case EfiUgaVideoFill:
+          Status = FillOnEngine(Context, BltBuffer, SourceX, SourceY, DestinationX, DestinationY, Width, Height);
+          break;
+        case EfiUgaVideoToBltBuffer:
+          Status = ReadRows(Context, Surface, Buffer, SourceX, SourceY, DestinationX, DestinationY, Width, Height,
+                            Delta);
+          break;
+        case EfiUgaBltBufferToVideo:
+          Status = WriteRows(Context, Surface, Buffer, SourceX, SourceY, DestinationX, DestinationY, Width, Height,
+                             Delta);
+          break;
+        default:
+          Status = CopyOnEngine(Context, SourceX, SourceY, DestinationX, DestinationY, Width, Height);
+          break;
+      }
     }
     gBS->RestoreTPL(OldTpl);
+    if (EFI_ERROR(Status)) return EFI_DEVICE_ERROR;
   }
   return EFI_SUCCESS;
 }

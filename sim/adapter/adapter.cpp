@@ -381,4 +381,14 @@ uint32_t Adapter::PeekReg(uint32_t offset) const {
 
 void Adapter::PokeReg(uint32_t offset, uint32_t value) { Store(offset, value); }
 
+bool Adapter::BarRange(unsigned bar, uint64_t* base, uint64_t* size, bool* io) const {
+  if (bar >= 6 || bar_mask_[bar] == 0) return false;
+  uint32_t raw = static_cast<uint32_t>(LoadLe(config_space_ + kCfgBar0 + 4 * bar, 4));
+  *io = (raw & 1) != 0;
+  uint32_t type_bits = *io ? 0x3u : 0xFu;
+  *base = raw & bar_mask_[bar];
+  *size = static_cast<uint64_t>(~(bar_mask_[bar] | type_bits)) + 1;
+  return true;
+}
+
 }  // namespace kt270

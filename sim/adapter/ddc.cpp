@@ -16,6 +16,8 @@ using detail::I2cTarget;
 enum Phase : uint8_t { kIdle, kAddress, kWrite, kRead, kIgnore };
 
 constexpr uint8_t kEepromAddress = 0xA0;
+constexpr uint8_t kSegmentPointerAddress = 0x60;
+constexpr uint32_t kSegmentBytes = 256;
 constexpr uint8_t kAuxAddress = 0x98;
 constexpr unsigned kAuxChannel = 3;
 constexpr unsigned kSettleRounds = 16;
@@ -55,9 +57,14 @@ void Stretch(I2cTarget& t, uint64_t now) {
   t.stretch_end = now + t.faults.stretch_us;
 }
 
+// The bytes one word address reaches: a segment, or a smaller part whole.
+uint32_t Span(const I2cTarget& t) { return t.size < kSegmentBytes ? t.size : kSegmentBytes; }
+
 uint8_t Fetch(I2cTarget& t) {
-  uint8_t v = t.mem[t.pointer];
-  t.pointer = (t.pointer + 1) % t.size;
+  uint32_t segment = t.segment != nullptr ? *t.segment : 0;
+  uint32_t offset = segment * kSegmentBytes + t.pointer;
+  uint8_t v = offset < t.size ? t.mem[offset] : 0xFF;
+  t.pointer = (t.pointer + 1) % Span(t);
   return v;
 }
 
@@ -66,14 +73,17 @@ uint8_t Fetch(I2cTarget& t) {
 bool TakeByte(I2cTarget& t, Stats& stats) {
   uint8_t b = t.shift;
   if (t.phase == kAddress) {
-    if ((b & 0xFE) != t.address || !MayAck(t)) return false;
+    // The segment pointer is write-only.
+    if ((b & 0xFE) != t.address || (t.segment_pointer && (b & 1) != 0) || !MayAck(t)) return false;
     t.reading = (b & 1) != 0;
     t.word_next = !t.reading;
     return true;
   }
   if (!MayAck(t)) return false;
-  if (t.word_next) {
-    t.pointer = b % t.size;
+  if (t.segment_pointer) {
+    *t.segment = b;
+  } else if (t.word_next) {
+    t.pointer = b % Span(t);
     t.word_next = false;
   } else if (t.writable) {
     t.mem[t.pointer] = b;
@@ -155,8 +165,18 @@ void Adapter::DdcInit() {
     DdcChannel& c = ddc_[i];
     c.eeprom = I2cTarget{};
     c.aux = I2cTarget{};
+    c.segment_pointer = I2cTarget{};
+    c.segment = 0;
     c.eeprom.address = kEepromAddress;
     c.eeprom.faults = NoFaults();
+    c.eeprom.segment = &c.segment;
+    c.segment_pointer.address = kSegmentPointerAddress;
+    c.segment_pointer.faults = NoFaults();
+    c.segment_pointer.segment_pointer = true;
+    c.segment_pointer.segment = &c.segment;
+    c.segment_pointer.mem = &c.segment;
+    c.segment_pointer.size = 1;
+    Restart(c.segment_pointer);
     c.aux.address = kAuxAddress;
     c.aux.faults = NoFaults();
     Restart(c.eeprom);
@@ -202,6 +222,11 @@ bool Adapter::SetEeprom(unsigned channel, const uint8_t* image, uint32_t size,
     t.owned = true;
   }
   t.present = present;
+  // Only a part with more than one segment answers at the segment pointer.
+  I2cTarget& pointer = ddc_[channel - 1].segment_pointer;
+  Restart(pointer);
+  pointer.present = present && t.size > kSegmentBytes;
+  ddc_[channel - 1].segment = 0;
   DdcAccess(channel);
   return true;
 }
@@ -232,7 +257,7 @@ void Adapter::DdcAccess(unsigned channel) { DdcSettle(channel, Now()); }
 
 void Adapter::DdcSettle(unsigned channel, uint64_t now) {
   DdcChannel& c = ddc_[channel - 1];
-  I2cTarget* targets[2] = {&c.eeprom, &c.aux};
+  I2cTarget* targets[3] = {&c.eeprom, &c.aux, &c.segment_pointer};
   for (I2cTarget* t : targets) {
     if (t->stretching && now >= t->stretch_end) t->stretching = false;
   }
@@ -270,6 +295,7 @@ void Adapter::DdcEdge(unsigned channel, bool scl, bool sda, uint64_t now) {
   if (scl0 && scl && sda0 != sda) {
     if (sda) {
       ++bus.stops;
+      c.segment = 0;
     } else {
       ++bus.starts;
     }
@@ -286,7 +312,7 @@ void Adapter::DdcEdge(unsigned channel, bool scl, bool sda, uint64_t now) {
       }
     }
   }
-  I2cTarget* targets[2] = {&c.eeprom, &c.aux};
+  I2cTarget* targets[3] = {&c.eeprom, &c.aux, &c.segment_pointer};
   for (I2cTarget* t : targets) {
     if (t->present && t->mem != nullptr) TargetEdge(*t, scl0, sda0, scl, sda, now, stats_);
   }

@@ -82,8 +82,13 @@ struct I2cFaults {
 };
 I2cFaults NoFaults();
 
-// An EDID EEPROM at 0xA0/0xA1. The image (any number of 128-byte blocks) is
-// copied; edid == nullptr with faults set models a broken bus without EEPROM.
+// An E-DDC EDID EEPROM at 0xA0/0xA1. The image (1 to 32768 bytes, whatever
+// its byte 126 claims) is copied and served as such a part serves it: the
+// word address covers one 256-byte segment and wraps within it (within the
+// image when it is smaller), and an image longer than 256 bytes brings the
+// segment pointer at 0x60, which selects the segment for the reads up to
+// the next STOP; bytes past the image read 0xFF. edid == nullptr with
+// faults set models a broken bus without EEPROM.
 struct DdcDevice {
   const uint8_t* edid;
   uint32_t edid_size;
@@ -180,6 +185,7 @@ namespace detail {
 struct I2cTarget {
   bool present;
   bool writable;       // register file (aux) rather than write-protected EEPROM
+  bool segment_pointer;  // the E-DDC segment pointer: a written byte selects the segment
   bool owned;          // mem came from the environment's allocator
   uint8_t address;     // 8-bit write address
   uint8_t phase;
@@ -196,7 +202,8 @@ struct I2cTarget {
   uint64_t stretch_end;
   uint8_t* mem;
   uint32_t size;
-  uint32_t pointer;
+  uint32_t pointer;    // word address within the segment
+  uint8_t* segment;    // the channel's segment pointer (EEPROM and pointer only)
   uint32_t acks_given;
   I2cFaults faults;
 };
@@ -204,6 +211,8 @@ struct I2cTarget {
 struct DdcChannel {
   I2cTarget eeprom;
   I2cTarget aux;
+  I2cTarget segment_pointer;
+  uint8_t segment;     // reset by every STOP
   bool scl, sda;       // bus levels the devices last saw
   uint8_t clocks;      // bus observer: rising SCL edges since the last byte
 };
@@ -263,6 +272,9 @@ class Adapter {
   uint8_t* FrameBuffer() { return fb_; }
   const uint8_t* FrameBuffer() const { return fb_; }
   uint32_t FrameBufferSize() const { return config_.fb_size; }
+  // Where BAR n decodes now and how much: what the firmware's PCI bus
+  // driver reports for it. false for an unimplemented BAR.
+  bool BarRange(unsigned bar, uint64_t* base, uint64_t* size, bool* io) const;
   uint16_t Command() const;
   const Stats& stats() const { return stats_; }
   const Config& config() const { return config_; }

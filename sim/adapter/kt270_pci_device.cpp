@@ -41,6 +41,13 @@ Kt270PciDevice::Kt270PciDevice(const Config& config, std::function<uint64_t()> n
 
 Kt270PciDevice::~Kt270PciDevice() { Adapter::Destroy(adapter_); }
 
+bool Kt270PciDevice::DescribeBarResource(uint8_t bar, sim::BarDescription* out) const {
+  bool io = false;
+  if (!adapter_->BarRange(bar, &out->address, &out->size, &io)) return false;
+  out->kind = io ? sim::BarKind::kIo : sim::BarKind::kMemory;
+  return true;
+}
+
 uint64_t Kt270PciDevice::Now(void* self) {
   auto* device = static_cast<Kt270PciDevice*>(self);
   return device->now_us_ ? device->now_us_() : 0;
@@ -70,7 +77,7 @@ std::vector<uint8_t> LoadEdidFile(const std::string& path) {
   if (!in) return {};
   std::vector<uint8_t> raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   static const uint8_t kHeader[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-  if (raw.size() >= 128 && raw.size() % 128 == 0 && std::equal(kHeader, kHeader + 8, raw.begin())) {
+  if (raw.size() >= 8 && std::equal(kHeader, kHeader + 8, raw.begin())) {
     return raw;
   }
   std::vector<uint8_t> bytes;

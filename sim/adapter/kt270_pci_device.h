@@ -30,6 +30,9 @@ class Kt270PciDevice : public sim::PciDevice {
                sim::PciStride stride, void* buffer) override;
   bool MemWrite(uint8_t bar, uint64_t offset, unsigned width, size_t count,
                 sim::PciStride stride, const void* buffer) override;
+  // Reported, not enforced: the model itself refuses and counts accesses
+  // outside its BARs.
+  bool DescribeBarResource(uint8_t bar, sim::BarDescription* out) const override;
 
  private:
   static uint64_t Now(void* self);
@@ -45,9 +48,8 @@ struct TraceLog {
   }
 };
 
-// An EDID file: raw binary (a multiple of 128 bytes starting with the
-// EDID header) or text with hex byte pairs (whitespace, commas and "0x"
-// ignored). Returns an empty vector when the file is missing or malformed.
+// An EDID file: raw binary (starting with the EDID header, any length) or
+// text with hex byte pairs (whitespace, commas and "0x" ignored). Returns an empty vector when the file is missing or malformed.
 std::vector<uint8_t> LoadEdidFile(const std::string& path);
 
 // A monitor that owns its EDID bytes; view() is valid while it lives.

@@ -110,6 +110,9 @@ bool ConfigSpaceDevice::DescribeBar(uint8_t bar, BarDescription* out) const {
   if (bar >= 6) return false;
   out->kind = bars_[bar].kind;
   out->size = bars_[bar].size;
+  uint32_t raw = static_cast<uint32_t>(config_[0x10 + 4 * bar] | config_[0x11 + 4 * bar] << 8 |
+                                       config_[0x12 + 4 * bar] << 16 | static_cast<uint32_t>(config_[0x13 + 4 * bar]) << 24);
+  out->address = raw & (out->kind == BarKind::kIo ? ~0x3u : ~0xFu);
   return true;
 }
 

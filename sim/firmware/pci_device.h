@@ -19,7 +19,8 @@ enum class BarKind : uint8_t { kNone, kMemory, kIo };
 
 struct BarDescription {
   BarKind kind;
-  uint64_t size;  // bytes
+  uint64_t size;         // bytes
+  uint64_t address = 0;  // where the BAR decodes
 };
 
 class PciDevice {
@@ -44,6 +45,10 @@ class PciDevice {
     (void)out;
     return false;
   }
+  // What GetBarAttributes reports (address included); by default the
+  // description above, so a device may report its BARs without having the
+  // stand-in refuse accesses for it.
+  virtual bool DescribeBarResource(uint8_t bar, BarDescription* out) const { return DescribeBar(bar, out); }
 };
 
 }  // namespace sim

@@ -228,8 +228,37 @@ struct PciIoAccess {
   static EFI_STATUS EFIAPI FreeBuffer(EFI_PCI_IO_PROTOCOL* This, UINTN, VOID*) {
     return Refuse(This, "PciIo.FreeBuffer");
   }
-  static EFI_STATUS EFIAPI GetBarAttributes(EFI_PCI_IO_PROTOCOL* This, UINT8, UINT64*, VOID**) {
-    return Refuse(This, "PciIo.GetBarAttributes");
+  // One QWORD address space descriptor and the end tag, in pool the
+  // caller frees (and is charged for until it does).
+  static EFI_STATUS EFIAPI GetBarAttributes(EFI_PCI_IO_PROTOCOL* This, UINT8 bar, UINT64* supports,
+                                            VOID** resources) {
+    PCI_ENTER("PciIo.GetBarAttributes");
+    if (supports == nullptr && resources == nullptr) return EFI_INVALID_PARAMETER;
+    BarDescription desc;
+    if (bar >= 6 || !io->device_->DescribeBarResource(bar, &desc) || desc.kind == BarKind::kNone) {
+      return EFI_UNSUPPORTED;
+    }
+    if (supports != nullptr) {
+      *supports = desc.kind == BarKind::kMemory ? EFI_PCI_IO_ATTRIBUTE_MEMORY_WRITE_COMBINE : 0;
+    }
+    if (resources == nullptr) return EFI_SUCCESS;
+    constexpr size_t kSize = sizeof(EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR) + sizeof(EFI_ACPI_END_TAG_DESCRIPTOR);
+    void* block = nullptr;
+    EFI_STATUS status = io->firmware_->AllocatePool(EfiBootServicesData, kSize, &block, Site::kDriver);
+    if (status != EFI_SUCCESS) return EFI_OUT_OF_RESOURCES;
+    EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR d{};
+    d.Desc = ACPI_ADDRESS_SPACE_DESCRIPTOR;
+    d.Len = sizeof(d) - 3;
+    d.ResType = desc.kind == BarKind::kMemory ? ACPI_ADDRESS_SPACE_TYPE_MEM : ACPI_ADDRESS_SPACE_TYPE_IO;
+    d.AddrSpaceGranularity = 32;
+    d.AddrRangeMin = desc.address;
+    d.AddrRangeMax = desc.size - 1;  // the alignment, as the bus driver reports it
+    d.AddrLen = desc.size;
+    EFI_ACPI_END_TAG_DESCRIPTOR end{ACPI_END_TAG_DESCRIPTOR, 0};
+    std::memcpy(block, &d, sizeof d);
+    std::memcpy(static_cast<uint8_t*>(block) + sizeof d, &end, sizeof end);
+    *resources = block;
+    return EFI_SUCCESS;
   }
   static EFI_STATUS EFIAPI SetBarAttributes(EFI_PCI_IO_PROTOCOL* This, UINT64, UINT8, UINT64*, UINT64*) {
     return Refuse(This, "PciIo.SetBarAttributes");

@@ -93,9 +93,14 @@ struct Master {
     }
     return WriteBit(last) ? v : -1;
   }
-  // Sets the word address, then reads n bytes sequentially.
-  std::vector<int> Read(uint8_t address, uint8_t word, size_t n) {
+  // Sets the word address, then reads n bytes sequentially; with a segment,
+  // through the E-DDC segment pointer first.
+  std::vector<int> Read(uint8_t address, uint8_t word, size_t n, int segment = -1) {
     std::vector<int> out;
+    if (segment >= 0 && (!Start() || WriteByte(0x60) != 0 || WriteByte(static_cast<uint8_t>(segment)) != 0)) {
+      Stop();
+      return out;
+    }
     if (!Start() || WriteByte(address) != 0 || WriteByte(word) != 0) {
       Stop();
       return out;
@@ -114,18 +119,45 @@ std::vector<int> AsInts(const std::vector<uint8_t>& bytes, size_t from, size_t n
   return std::vector<int>(bytes.begin() + from, bytes.begin() + from + n);
 }
 
-TEST(Ddc, SequentialEdidReadAcrossBlocks) {
+std::vector<int> Concat(std::vector<int> a, const std::vector<int>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// An E-DDC EEPROM: the word address wraps within its 256-byte segment, and
+// only the segment pointer reaches blocks 2 and up.
+TEST(Ddc, SequentialEdidReadStaysInItsSegment) {
   Bench b;
   std::vector<uint8_t> edid = MakeEdid(0x21, 0x08, 0, nullptr, 2);
   DdcDevice dev{edid.data(), static_cast<uint32_t>(edid.size()), NoFaults()};
   ASSERT_TRUE(b.a().Attach(2, &dev));
   Master m{b, 2};
-  // Three blocks in one read from word address 0.
-  EXPECT_EQ(m.Read(0xA0, 0x00, 384), AsInts(edid, 0, 384));
-  // A word address selects within the first 256 bytes.
+  // 384 bytes from word address 0: segment 0, then its first block again.
+  EXPECT_EQ(m.Read(0xA0, 0x00, 384), Concat(AsInts(edid, 0, 256), AsInts(edid, 0, 128)));
+  // A word address selects within the segment.
   EXPECT_EQ(m.Read(0xA0, 0x80, 16), AsInts(edid, 128, 16));
   EXPECT_EQ(b.a().stats().ddc[1].starts, 4u);
   EXPECT_EQ(b.a().stats().ddc[1].stops, 2u);
+  // Segment 1 holds block 2 and then nothing the image has; STOP resets it.
+  EXPECT_EQ(m.Read(0xA0, 0x00, 256, 1), Concat(AsInts(edid, 256, 128), std::vector<int>(128, 0xFF)));
+  EXPECT_EQ(m.Read(0xA0, 0x00, 4), AsInts(edid, 0, 4));
+
+  // A part of one segment or less has no segment pointer.
+  std::vector<uint8_t> small = MakeEdid(0x21, 0x08, 0, nullptr, 1);
+  DdcDevice one{small.data(), static_cast<uint32_t>(small.size()), NoFaults()};
+  ASSERT_TRUE(b.a().Attach(2, &one));
+  EXPECT_TRUE(m.Read(0xA0, 0x00, 4, 1).empty());
+  EXPECT_EQ(m.Read(0xA0, 0x00, 260), Concat(AsInts(small, 0, 256), AsInts(small, 0, 4)));
+}
+
+TEST(Ddc, SequentialReadsOnSeparateBuses) {
+  Bench b;
+  std::vector<uint8_t> edid = MakeEdid(0x21, 0x08, 0, nullptr, 0);
+  DdcDevice dev{edid.data(), static_cast<uint32_t>(edid.size()), NoFaults()};
+  ASSERT_TRUE(b.a().Attach(2, &dev));
+  Master m{b, 2};
+  // A 128-byte part wraps at its own end.
+  EXPECT_EQ(m.Read(0xA0, 0x00, 130), Concat(AsInts(edid, 0, 128), AsInts(edid, 0, 2)));
   // Channel 1 is a separate bus with nobody on it.
   Master other{b, 1};
   ASSERT_TRUE(other.Start());

@@ -158,30 +158,101 @@ INSTANTIATE_TEST_SUITE_P(
                       StartFailure{"InstallMultipleProtocolInterfaces", 2, EFI_OUT_OF_RESOURCES,
                                    EFI_OUT_OF_RESOURCES, true}));
 
-TEST_F(CoreTest, StopKeepsTheAdapterWhenUgaDrawCannotBeUninstalled) {
+// A refused Stop leaves the adapter exactly as started: every interface on
+// the controller, PCI I/O held, the timer alive, decoding on; the next Stop
+// then succeeds and leaves nothing.
+struct StopFailure {
+  const char* member;
+  uint64_t nth;
+  EFI_STATUS injected;
+  EFI_STATUS expected;
+  bool platform;
+};
+
+class StopFailureTest : public CoreTest, public ::testing::WithParamInterface<StopFailure> {};
+
+TEST_P(StopFailureTest, KeepsTheAdapterFullyStarted) {
+  const StopFailure& f = GetParam();
+  if (f.platform) WithPlatform(true, true);
   ASSERT_EQ(Start(controller), EFI_SUCCESS);
-  EFI_EVENT timer = Context()->TimerEvent;
+  ADAPTER_CONTEXT* context = Context();
+  const std::vector<const EFI_GUID*> before = fw.Protocols(controller);
   fw.ResetCallCounts();
-  // Calls 1 and 2 are the platform interfaces, call 3 UGA Draw.
-  fw.FailCall("UninstallProtocolInterface", 3, EFI_ACCESS_DENIED);
-  EXPECT_EQ(Stop(controller), EFI_NOT_STARTED);
-  ASSERT_NE(Context(), nullptr);
-  EXPECT_TRUE(fw.IsLiveEvent(timer));
+  fw.FailCall(f.member, f.nth, f.injected);
+  EXPECT_EQ(Stop(controller), f.expected);
+  ASSERT_EQ(fw.injections_fired().size(), 1u) << "the injected call was not made";
+
+  EXPECT_EQ(fw.Protocols(controller).size(), before.size());
+  EXPECT_EQ(Context(), context);
+  EXPECT_EQ(fw.HasProtocol(controller, kConfigInterfaceGuid), f.platform);
+  EXPECT_EQ(fw.HasProtocol(controller, kDisplayInterfaceGuid), f.platform);
   EXPECT_EQ(DriverPciOpens(controller), 1u);
+  EXPECT_TRUE(fw.IsLiveEvent(context->TimerEvent));
+  EXPECT_EQ(device.command() & 0x7, 0x7);
 
   fw.ClearFailures();
   ASSERT_EQ(Stop(controller), EFI_SUCCESS);
   ExpectClean();
 }
 
-TEST_F(CoreTest, StopKeepsPciIoWhenTheCommandRegisterFails) {
-  ASSERT_EQ(Start(controller), EFI_SUCCESS);
+INSTANTIATE_TEST_SUITE_P(
+    EveryStep, StopFailureTest,
+    ::testing::Values(
+        // Without the platform UGA Draw is the only interface.
+        StopFailure{"UninstallProtocolInterface", 1, EFI_ACCESS_DENIED, EFI_NOT_STARTED, false},
+        // Configuration, display, UGA Draw: what was already removed comes back.
+        StopFailure{"UninstallProtocolInterface", 1, EFI_ACCESS_DENIED, EFI_ACCESS_DENIED, true},
+        StopFailure{"UninstallProtocolInterface", 2, EFI_ACCESS_DENIED, EFI_ACCESS_DENIED, true},
+        StopFailure{"UninstallProtocolInterface", 3, EFI_ACCESS_DENIED, EFI_NOT_STARTED, true},
+        StopFailure{"Pci.Read", 1, EFI_DEVICE_ERROR, EFI_DEVICE_ERROR, true},
+        StopFailure{"Pci.Write", 1, EFI_DEVICE_ERROR, EFI_DEVICE_ERROR, true},
+        StopFailure{"CloseProtocol", 1, EFI_INVALID_PARAMETER, EFI_INVALID_PARAMETER, true}));
+
+// Start's own rollback cannot take UGA Draw back off: the adapter stays as
+// started, without platform interfaces, until the firmware stops it.
+TEST_F(CoreTest, StartKeepsTheContextWhileUgaDrawCannotBeRemoved) {
+  WithPlatform(true, true);
   fw.ResetCallCounts();
-  fw.FailCall("Pci.Write", 1, EFI_DEVICE_ERROR);
-  EXPECT_EQ(Stop(controller), EFI_DEVICE_ERROR);
+  fw.FailCall("InstallMultipleProtocolInterfaces", 2, EFI_OUT_OF_RESOURCES);
+  fw.FailCall("UninstallProtocolInterface", 1, EFI_ACCESS_DENIED);
+  EXPECT_EQ(Start(controller), EFI_OUT_OF_RESOURCES);
+  ASSERT_NE(Context(), nullptr);
+  EXPECT_FALSE(fw.HasProtocol(controller, kConfigInterfaceGuid));
   EXPECT_EQ(DriverPciOpens(controller), 1u);
-  EXPECT_FALSE(fw.HasProtocol(controller, kEfiUgaDrawProtocolGuid));
-  EXPECT_EQ(fw.OpenEvents(sim::Site::kDriver), 0u);
+
+  fw.ClearFailures();
+  ASSERT_EQ(fw.Disconnect(controller), EFI_SUCCESS);
+  ExpectClean();
+}
+
+// A record the firmware would not free must not pass for an adapter.
+TEST_F(CoreTest, StoppedContextLosesItsSignature) {
+  ASSERT_EQ(Start(controller), EFI_SUCCESS);
+  EFI_UGA_DRAW_PROTOCOL* stale = UgaDraw(controller);
+  fw.ResetCallCounts();
+  fw.FailCall("FreePool", 1, EFI_INVALID_PARAMETER);
+  fw.StdErr().Clear();
+  ASSERT_EQ(Stop(controller), EFI_SUCCESS);
+  EXPECT_EQ(fw.StdErr().Text(), "StopAdapter: FreePool refused\r\n");
+  UINT32 w = 0, h = 0, d = 0, r = 0;
+  fw.StdErr().Clear();
+  EXPECT_EQ(stale->GetMode(stale, &w, &h, &d, &r), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(fw.StdErr().Text(), "EASSERT FAILED: quovanuga(441): \"CR has Bad Signature\"N\r\n");
+  EXPECT_EQ(fw.FreePool(reinterpret_cast<UINT8*>(stale) - offsetof(ADAPTER_CONTEXT, UgaDraw)), EFI_SUCCESS);
+}
+
+// An image whose entry point fails is unloaded: nothing of it may stay.
+TEST_F(CoreTest, FailedEntryLeavesNothingInstalled) {
+  for (uint64_t nth : {1, 2}) {
+    DriverLibResetForHost();
+    EFI_HANDLE other = fw.CreateImageHandle();
+    const size_t protocols = fw.Protocols(other).size();
+    fw.ResetCallCounts();
+    fw.FailCall("InstallProtocolInterface", nth, EFI_OUT_OF_RESOURCES);
+    EXPECT_EQ(DriverEntry(other, fw.SystemTable()), EFI_OUT_OF_RESOURCES) << nth;
+    EXPECT_EQ(fw.Protocols(other).size(), protocols) << nth;
+    fw.ClearFailures();
+  }
 }
 
 TEST_F(CoreTest, BadSignatureIsReportedAndTheRecordLeftAlone) {

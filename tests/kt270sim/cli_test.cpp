@@ -188,7 +188,9 @@ TEST_F(Cli, QueryReportsTheShownSurfaceAsNumbers) {
 TEST_F(Cli, PlatformProtocolsAndValuesShapeTheProperties) {
   json steps = {{{"op", "SetInfo"}, {"key", kPlatformInfo}, {"data", std::string(256, '0')}},
                 {{"op", "SetInfo"}, {"key", kSelect}, {"data", "00 00 00 00"}},
-                {{"op", "SetInfo"}, {"key", kPanelTiming}, {"data", std::string(104, '0')}}};
+                // A 1024 x 768 panel, everything else zero.
+                {{"op", "SetInfo"}, {"key", kPanelTiming},
+                 {"data", std::string(16, '0') + "00040000" + std::string(32, '0') + "00030000" + std::string(40, '0')}}};
   auto connect_flags = [](const json& r) {
     for (const json& p : r["properties"])
       if (p["name"] == "display-connect-flags") return p["hex"].get<std::string>();

@@ -178,6 +178,30 @@ TEST_F(Callbacks, EdidOfTheSelectedConnectorInEverySize) {
   EXPECT_EQ(EFI_INVALID_PARAMETER, r.Get(keys::kEdid, buffer.data(), nullptr));
 }
 
+// Blocks 2 and up sit behind the E-DDC segment pointer, which the driver
+// does not drive: it answers segment 0 alone rather than segment 0 again
+// in their place.
+TEST_F(Callbacks, EdidBeyondTheFirstSegmentIsNotInvented) {
+  Rig r;
+  std::vector<uint8_t> block(128, 0x5A);
+  r.Plug(Connector::kAnalogA, Xga().Extension(block).Extension(block).Extension(block));
+  ASSERT_EQ(EFI_SUCCESS, r.Connect());
+  ASSERT_EQ(EFI_SUCCESS, r.PlatformInfo());
+  ASSERT_EQ(EFI_SUCCESS, r.Select(1));
+  const std::vector<uint8_t>& plugged = r.PluggedEdid(0);
+
+  std::vector<uint8_t> buffer(200);
+  UINTN size = buffer.size();
+  EXPECT_EQ(EFI_BUFFER_TOO_SMALL, r.Get(keys::kEdid, buffer.data(), &size));
+  EXPECT_EQ(256u, size);
+  buffer.assign(512, 0);
+  size = buffer.size();
+  ASSERT_EQ(EFI_SUCCESS, r.Get(keys::kEdid, buffer.data(), &size));
+  EXPECT_EQ(256u, size);
+  EXPECT_TRUE(std::equal(plugged.begin(), plugged.begin() + 256, buffer.begin()));
+  EXPECT_EQ(std::vector<uint8_t>(256, 0), std::vector<uint8_t>(buffer.begin() + 256, buffer.end()));
+}
+
 struct Limits {
   uint32_t w, h, links, reserved;
   uint64_t low1, high1, low2, high2;

@@ -146,6 +146,28 @@ TEST_F(PanelOnDigital, ARecordOfTheWrongSizeChangesNothing) {
   EXPECT_TRUE(rig.platform().properties().empty());
 }
 
+// The panel's size becomes the display's mode, which Blt's bounds and the
+// engine's 16-bit coordinates trust: outside the link limits (1..8192) or
+// the frame-buffer aperture (32 MiB here) it is refused whole.
+TEST_F(PanelOnDigital, SizesBeyondTheLimitsOrTheApertureChangeNothing) {
+  const uint32_t refused[][2] = {{0, 768}, {1024, 0}, {8193, 768}, {1024, 8193}, {70000, 16}, {8192, 8192}};
+  for (const auto& size : refused) {
+    PanelRecord p;
+    p.m[2] = size[0];
+    p.m[7] = size[1];
+    EXPECT_EQ(EFI_INVALID_PARAMETER, SetPanel(rig, p)) << size[0] << " x " << size[1];
+  }
+  EXPECT_EQ(0u, rig.context()->DisplayCount);
+  EXPECT_EQ(0u, rig.context()->PanelTiming[0]);
+  EXPECT_TRUE(rig.platform().properties().empty());
+
+  PanelRecord widest;
+  widest.m[2] = 8192;
+  widest.m[7] = 64;
+  ASSERT_EQ(EFI_SUCCESS, SetPanel(rig, widest));
+  EXPECT_EQ(8192u, rig.context()->CurrentMode[0].HorizontalResolution);
+}
+
 // The platform's value keys for a panel, in the order they are read.
 struct PanelKey {
   const char* key;

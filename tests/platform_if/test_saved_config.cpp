@@ -69,6 +69,31 @@ class SavedConfig : public ::testing::Test {
   Rig rig;
 };
 
+// Either size of an entry that could match (surface, or the timing's active
+// area) outside 1..8192 or the aperture refuses the record before anything
+// is stored or published.
+TEST_F(SavedConfig, SizesBeyondTheLimitsOrTheApertureChangeNothing) {
+  Start(Connector::kAnalogA, Xga());
+  for (int word : {1, 5, 9, 10}) {
+    for (uint16_t value : {uint16_t{0}, uint16_t{8193}, uint16_t{65535}}) {
+      SavedTiming t = kXgaFrom800;
+      t.w[word] = value;
+      SavedRecord r;
+      r.Entry(1, Checksum(), t, 0, 0x10, kOrientationC);
+      EXPECT_EQ(EFI_INVALID_PARAMETER, Apply(r)) << "w" << word << " = " << value;
+    }
+  }
+  SavedTiming huge = kXgaFrom800;
+  huge.w[1] = 8192;
+  huge.w[5] = 8192;
+  SavedRecord r;
+  r.Entry(0, Checksum(), huge, 0, 0x10, kOrientationC);
+  EXPECT_EQ(EFI_INVALID_PARAMETER, Apply(r));
+  EXPECT_EQ(0u, rig.context()->DisplayCount);
+  EXPECT_EQ(0, rig.context()->SavedConfig[0x10]);
+  EXPECT_TRUE(rig.platform().properties().empty());
+}
+
 TEST_F(SavedConfig, AnalogueMatchConfiguresTimingAndModesOnly) {
   Start(Connector::kAnalogA, Xga());
   SavedRecord r;

@@ -56,6 +56,12 @@ Choices of this runner beyond the interface page:
     a monitor is plugged, "monitor_reason". For the TV output "width" and
     "height" are the encoder's picture (the CRTC source), for the others
     the active raster.
+  - A "ddc" "edid" holds 1 to 32768 bytes, whatever its byte 126 claims,
+    and the model serves them as an E-DDC EEPROM does: the word address
+    wraps within each 256-byte segment (within the image when it is
+    shorter), an image over 256 bytes answers the segment pointer at 0x60
+    (reset by every STOP), and bytes past the image read 0xFF. An "edid"
+    "file" is raw binary starting with the EDID header, or hex text.
   - "ddc" "output" must name an output whose connector uses that channel
     (TMDS and DAC A on 1, DAC B and TV on 2); channel 3 carries no monitor.
     The auxiliary device is absent unless "ddc": {"3": {"aux": true}};
