@@ -165,7 +165,14 @@ EFI_STATUS EFIAPI QuovanDriverBindingSupported(EFI_DRIVER_BINDING_PROTOCOL* This
   Status = PciIo->Pci.Read(PciIo, EfiPciIoWidthUint32, 0, 1, &Identifiers);
   if (!EFI_ERROR(Status)) Status = DeviceIsSupported(Identifiers) ? EFI_SUCCESS : EFI_UNSUPPORTED;
 
-  gBS->CloseProtocol(ControllerHandle, &kEfiPciIoProtocolGuid, This->DriverBindingHandle, ControllerHandle);
+  // Supported must leave nothing opened; if the firmware will not close,
+  // the controller is not offered to Start either.
+  EFI_STATUS CloseStatus =
+      gBS->CloseProtocol(ControllerHandle, &kEfiPciIoProtocolGuid, This->DriverBindingHandle, ControllerHandle);
+  if (EFI_ERROR(CloseStatus)) {
+    DebugOut(DEBUG_ERROR, "Supported: CloseProtocol refused\n");
+    return CloseStatus;
+  }
   return Status;
 }
 
@@ -214,8 +221,11 @@ EFI_STATUS EFIAPI QuovanDriverBindingStart(EFI_DRIVER_BINDING_PROTOCOL* This, EF
   if (HasPropertyDatabase) Context->PropertyDatabase = PropertyDatabase;
   if (HasPlatformServices) Context->PlatformServices = PlatformServices;
 
-  // The device path is only borrowed: it keys the device properties.
-  gBS->CloseProtocol(ControllerHandle, &kEfiDevicePathProtocolGuid, Agent, ControllerHandle);
+  // The device path is only borrowed: it keys the device properties. Left
+  // open it would outlive Stop, so a refused close fails Start (and the
+  // rollback tries it once more).
+  Status = gBS->CloseProtocol(ControllerHandle, &kEfiDevicePathProtocolGuid, Agent, ControllerHandle);
+  if (EFI_ERROR(Status)) return Status;
   Rollback.DevicePathOpen = EFI_FALSE;
   Context->ParentDevicePath = DevicePath;
 

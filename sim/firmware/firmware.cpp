@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string_view>
 
 #include "sim/firmware/pci_io.h"
 
@@ -58,6 +60,7 @@ void Firmware::ClearFailures() { injections_.clear(); }
 
 void Firmware::ResetCallCounts() {
   call_counts_.clear();
+  for (CountSlot& slot : count_cache_) slot.member = nullptr;
   injections_fired_.clear();
 }
 
@@ -66,9 +69,20 @@ uint64_t Firmware::CallCount(const std::string& member) const {
   return it == call_counts_.end() ? 0 : it->second;
 }
 
+uint64_t& Firmware::Counter(const char* member) {
+  for (CountSlot& slot : count_cache_) {
+    if (slot.member == member && std::strcmp(slot.node->first.c_str(), member) == 0) return slot.node->second;
+  }
+  auto node = call_counts_.emplace(member, 0).first;
+  count_cache_[count_cache_next_] = CountSlot{member, node};
+  count_cache_next_ = (count_cache_next_ + 1) % (sizeof(count_cache_) / sizeof(count_cache_[0]));
+  return node->second;
+}
+
 bool Firmware::Enter(const char* member, EFI_STATUS* status) {
-  uint64_t n = ++call_counts_[member];
-  auto it = injections_.find(member);
+  uint64_t n = ++Counter(member);
+  if (injections_.empty()) return false;
+  auto it = injections_.find(std::string_view(member));
   if (it == injections_.end()) return false;
   for (const Injection& inj : it->second) {
     if (n == inj.nth || (inj.from_on && n > inj.nth)) {

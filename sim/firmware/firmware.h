@@ -344,7 +344,16 @@ class Firmware {
   std::vector<Variable> variables_;
 
   std::map<std::string, uint64_t> call_counts_;
-  std::map<std::string, std::vector<Injection>> injections_;
+  // Every PCI I/O access counts a call: the members seen last are found by
+  // their name's address (checked against the name) before the map.
+  struct CountSlot {
+    const char* member;
+    std::map<std::string, uint64_t>::iterator node;
+  };
+  CountSlot count_cache_[8] = {};
+  unsigned count_cache_next_ = 0;
+  uint64_t& Counter(const char* member);
+  std::map<std::string, std::vector<Injection>, std::less<>> injections_;
   std::vector<InjectionHit> injections_fired_;
   std::vector<Fault> faults_;
   std::vector<std::string> unsupported_calls_;

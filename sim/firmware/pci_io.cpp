@@ -310,7 +310,16 @@ PciIoStandIn* PciIoStandIn::From(EFI_PCI_IO_PROTOCOL* This) {
 
 bool PciIoStandIn::Enter(const char* member, EFI_STATUS* status) {
   ++total_calls_;
-  ++counts_[member];
+  uint64_t* counter = nullptr;
+  for (const auto& slot : last_) {
+    if (slot.first == member) counter = slot.second;
+  }
+  if (counter == nullptr) {
+    counter = &counts_[member];
+    for (size_t i = sizeof(last_) / sizeof(last_[0]) - 1; i > 0; --i) last_[i] = last_[i - 1];
+    last_[0] = {member, counter};
+  }
+  ++*counter;
   return firmware_->Enter(member, status);
 }
 
@@ -321,6 +330,7 @@ uint64_t PciIoStandIn::calls(const std::string& member) const {
 
 void PciIoStandIn::ResetCounts() {
   counts_.clear();
+  for (auto& slot : last_) slot = {nullptr, nullptr};
   total_calls_ = 0;
 }
 

@@ -74,6 +74,8 @@ class PciIoStandIn {
   uint8_t path_[kDevicePathSize];
   std::vector<AttributeCall> attribute_calls_;
   std::map<std::string, uint64_t> counts_;
+  // The member names are literals: the last ones are found by address.
+  std::pair<const char*, uint64_t*> last_[4] = {};
   uint64_t total_calls_ = 0;
 };
 

@@ -153,6 +153,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StartFailure{"Pci.Write", 1, EFI_UNSUPPORTED, EFI_DEVICE_ERROR, false},
                       StartFailure{"Pci.Read", 2, EFI_UNSUPPORTED, EFI_DEVICE_ERROR, false},
                       StartFailure{"CreateEvent", 1, EFI_OUT_OF_RESOURCES, EFI_DEVICE_ERROR, false},
+                      // The device path would stay open past Stop.
+                      StartFailure{"CloseProtocol", 1, EFI_INVALID_PARAMETER, EFI_INVALID_PARAMETER, false},
                       StartFailure{"InstallMultipleProtocolInterfaces", 1, EFI_OUT_OF_RESOURCES,
                                    EFI_OUT_OF_RESOURCES, true},
                       StartFailure{"InstallMultipleProtocolInterfaces", 2, EFI_OUT_OF_RESOURCES,
