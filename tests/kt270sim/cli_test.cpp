@@ -425,6 +425,24 @@ TEST_F(Cli, DriverErrorsStillExitZero) {
 }
 
 // Exit 2, nothing on stdout, one stderr line that names the field.
+// The EEPROM holds any image from 1 to 32768 bytes, whatever byte 126
+// claims, and a part smaller than a block repeats itself as a real one does.
+TEST_F(Cli, EdidsOfAnyLengthAreServedAsTheEepromHoldsThem) {
+  const std::string base = Panel();
+  const std::string kCases[] = {"5A", base.substr(0, 200), base + std::string(2 * 72, 'A'),
+                                base + std::string(2 * (32768 - 128), '5')};
+  for (const std::string& hex : kCases) {
+    std::string served;
+    while (served.size() < 256) served += hex.substr(0, std::min(hex.size(), 256 - served.size()));
+    json steps = {{{"op", "SetInfo"}, {"key", kPlatformInfo}, {"data", std::string(256, '0')}},
+                  {{"op", "SetInfo"}, {"key", kSelect}, {"data", "00 00 00 00"}},
+                  {{"op", "GetInfo"}, {"key", kEdid}, {"size", 128}}};
+    json r = Result({{"ddc", {{"1", {{"edid", hex}, {"output", "TMDS"}}}}}, {"steps", steps}});
+    EXPECT_EQ(r["steps"][2]["status"], "EFI_SUCCESS") << hex.size() / 2;
+    EXPECT_EQ(r["steps"][2]["data"], served) << hex.size() / 2;
+  }
+}
+
 TEST_F(Cli, MalformedScenariosExitTwoNamingTheField) {
   struct Case {
     std::string text, field;
@@ -438,6 +456,8 @@ TEST_F(Cli, MalformedScenariosExitTwoNamingTheField) {
       {R"({"steps": [{"width": 1}]})", "steps[0]"},
       {R"({"ddc": {"1": {"edid": "00 FF 0G"}}})", "ddc.1.edid"},
       {R"({"ddc": {"4": null}})", "ddc.4"},
+      {R"({"ddc": {"1": {"edid": ""}}})", "ddc.1.edid"},
+      {R"({"ddc": {"1": {"edid": ")" + std::string(2 * 32769, 'A') + R"("}}})", "ddc.1.edid"},
       {R"({"ddc": {"1": {"edid": {"file": "missing.bin"}}}})", "ddc.1.edid.file"},
       {R"({"variables": {"EFIDebug": "4"}})", "variables.EFIDebug"},
       {R"({"start": "yes"})", "start"},
