@@ -3,6 +3,7 @@
 
 #include "efi/efi_device_path.h"
 #include "efi/efi_driver_model.h"
+#include "efi/efi_graphics_output.h"
 #include "efi/efi_guids.h"
 #include "efi/efi_pci_io.h"
 #include "efi/efi_system_table.h"

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build make
-  clang lld
+  clang lld libclang-rt-14-dev
   libgtest-dev googletest
   nlohmann-json3-dev libpng-dev libssl-dev
   qemu-system-x86 ovmf

@@ -32,3 +32,7 @@ ADAPTER_CONTEXT* ContextFromConfigInterface(QUOVAN_CONFIG_INTERFACE* This, const
 ADAPTER_CONTEXT* ContextFromDisplayInterface(QUOVAN_DISPLAY_INTERFACE* This, const char* Module, UINT32 Line) {
   return CheckedContext(This, offsetof(ADAPTER_CONTEXT, DisplayInterface), Module, Line);
 }
+
+ADAPTER_CONTEXT* ContextFromGraphicsOutput(EFI_GRAPHICS_OUTPUT_PROTOCOL* This, const char* Module, UINT32 Line) {
+  return CheckedContext(This, offsetof(ADAPTER_CONTEXT, Gop), Module, Line);
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "efi/efi.h"
+#include "efi/efi_graphics_output.h"
 
 #define ADAPTER_CONTEXT_SIGNATURE 0x000000003031544BULL  // "KT10"
 
@@ -51,6 +52,21 @@ struct DETAILED_TIMING {
   UINT16 VSyncWidth;
   UINT16 VBlank;
 };
+
+// What Start put on the controller (InstalledInterfaces).
+#define INSTALLED_UGA_DRAW 0x01
+#define INSTALLED_GRAPHICS_OUTPUT 0x02
+#define INSTALLED_CONFIG_INTERFACE 0x04
+#define INSTALLED_DISPLAY_INTERFACE 0x08
+
+// One mode Graphics Output offers: the UGA mode it sets.
+struct GOP_MODE {
+  UINT32 Width;
+  UINT32 Height;
+  UINT32 Refresh;
+};
+// The display's own timing, the 19 built-in rows and the mode in force.
+#define GOP_MAX_MODES 21
 
 struct ADAPTER_CONTEXT {
   // Identity and handles
@@ -147,8 +163,25 @@ struct ADAPTER_CONTEXT {
   // the PCI bus reports it (0 when it would not say), and what Start put on
   // the controller, so that Stop removes exactly that and can put it back.
   UINT64 FrameBufferSize;
-  BOOLEAN UgaDrawInstalled;
-  BOOLEAN PlatformInterfacesInstalled;
+  UINT8 InstalledInterfaces;  // INSTALLED_* bits
+  // The start-up policy Start chose: every delay exactly as long as asked,
+  // and no bus transaction where the bus has not answered.
+  BOOLEAN FastStartup;
+  // Stop's body, set by Start, for the platform's release request (which
+  // the platform interfaces serve from below the binding).
+  EFI_STATUS (*ReleaseAdapter)(ADAPTER_CONTEXT* Context);
+
+  // Graphics Output over the same mode logic: the protocol, the mode record
+  // and information its users read directly, and the list behind them. The
+  // list follows display 0 and is rebuilt whenever the outputs are lit
+  // (ModesChanged, set by Start). FrameBufferAddress is BAR 0's physical
+  // address as the PCI bus driver reports it.
+  EFI_GRAPHICS_OUTPUT_PROTOCOL Gop;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE GopMode;
+  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION GopInfo;
+  GOP_MODE GopModes[GOP_MAX_MODES];
+  UINT64 FrameBufferAddress;
+  void (*ModesChanged)(ADAPTER_CONTEXT* Context);
 };
 
 // Checked container-of helpers: each returns null, after the assertion
@@ -158,3 +191,4 @@ struct ADAPTER_CONTEXT {
 ADAPTER_CONTEXT* ContextFromUgaDraw(EFI_UGA_DRAW_PROTOCOL* This, const char* Module, UINT32 Line);
 ADAPTER_CONTEXT* ContextFromConfigInterface(QUOVAN_CONFIG_INTERFACE* This, const char* Module, UINT32 Line);
 ADAPTER_CONTEXT* ContextFromDisplayInterface(QUOVAN_DISPLAY_INTERFACE* This, const char* Module, UINT32 Line);
+ADAPTER_CONTEXT* ContextFromGraphicsOutput(EFI_GRAPHICS_OUTPUT_PROTOCOL* This, const char* Module, UINT32 Line);

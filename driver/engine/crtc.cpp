@@ -1,31 +1,14 @@
 #include "driver/engine/crtc.h"
 
-#include "driver/engine/engine_regs.h"
 #include "driver/engine/pll.h"
 #include "driver/engine/timing.h"
+#include "driver/hw/regmap/crtc.h"
+#include "driver/hw/regmap/engine2d.h"
+#include "driver/hw/regmap/pll.h"
+#include "driver/hw/regmap/scaler.h"
 #include "driver/hw/regs.h"
 
 namespace {
-
-// What differs between the two CRTCs beyond the +0x800 register block.
-struct CRTC_UNIT {
-  UINT32 SurfaceBase;
-  UINT32 WindowStart;
-  UINT32 WindowEnd;
-  UINT32 WindowPitch;
-  UINT32 PllControl;
-};
-
-const CRTC_UNIT CrtcUnits[2] = {
-    {CRTC1_SURFACE_BASE, CRTC1_WINDOW_START, CRTC1_WINDOW_END, CRTC1_WINDOW_PITCH, PLL1_CONTROL},
-    {CRTC2_SURFACE_BASE, CRTC2_WINDOW_START, CRTC2_WINDOW_END, CRTC2_WINDOW_PITCH, PLL2_CONTROL},
-};
-
-constexpr UINT32 SURFACE_FORMAT_DEPTH_MASK = 0x3;
-constexpr UINT32 SURFACE_FORMAT_BIT20 = 1u << 20;
-constexpr UINT32 SURFACE_FORMAT_BIT21 = 1u << 21;
-constexpr UINT8 SURFACE_FORMAT_32BPP = 2;
-constexpr UINT32 LUT_ENTRIES = 256;
 
 // An m-bit value widened to n bits (n >= m) by repeating its top bits.
 UINT32 WidenBits(UINT32 Value, UINT32 From, UINT32 To) {
@@ -34,13 +17,15 @@ UINT32 WidenBits(UINT32 Value, UINT32 From, UINT32 To) {
 
 }  // namespace
 
-UINT32 SurfacePitch(UINT32 Width, UINT32 BytesPerPixel) { return ((Width * BytesPerPixel + 255) & ~255u) / 4; }
-
-UINT32 SurfaceEnd(UINT32 Base, UINT32 Pitch, UINT32 Height) {
-  return (((Base + Pitch * Height) * 4 + 0x7FF) & ~0x7FFu) - 1;
+UINT32 SurfacePitch(UINT32 Width, UINT32 BytesPerPixel) {
+  return ((Width * BytesPerPixel + SURFACE_LINE_ALIGN - 1) & ~(SURFACE_LINE_ALIGN - 1)) / 4;
 }
 
-UINT32 SurfacePitchWord(UINT32 Pitch) { return ((Pitch / 2) & 0x1FFF) | 0x10000; }
+UINT32 SurfaceEnd(UINT32 Base, UINT32 Pitch, UINT32 Height) {
+  return (((Base + Pitch * Height) * 4 + WINDOW_END_ALIGN - 1) & ~(WINDOW_END_ALIGN - 1)) - 1;
+}
+
+UINT32 SurfacePitchWord(UINT32 Pitch) { return ((Pitch / 2) & WINDOW_PITCH_MASK) | WINDOW_PITCH_ENABLE; }
 
 BOOLEAN SurfaceFitsAperture(const ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT64 Width, UINT64 Height) {
   // Far beyond any aperture, and small enough that the product cannot wrap.
@@ -48,17 +33,16 @@ BOOLEAN SurfaceFitsAperture(const ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT64 W
   if (Width > kSideLimit || Height > kSideLimit) return EFI_FALSE;
   if (Context->FrameBufferSize == 0) return EFI_TRUE;
   UINT64 Base = Crtc == 1 ? CRTC2_SURFACE_BASE : CRTC1_SURFACE_BASE;
-  UINT64 LineBytes = (Width * 4 + 255) & ~255ull;
+  UINT64 LineBytes = (Width * 4 + SURFACE_LINE_ALIGN - 1) & ~static_cast<UINT64>(SURFACE_LINE_ALIGN - 1);
   return Base + LineBytes * Height <= Context->FrameBufferSize;
 }
 
 EFI_STATUS SetCrtcMode(ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT8 OutputChannel) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
-  const CRTC_UNIT& Unit = CrtcUnits[Crtc == 0 ? 0 : 1];
-  UINT32 Block = CrtcBlockOffset(Crtc);
+  const CRTC_UNIT& Unit = CrtcUnit(Crtc);
 
-  UINT32 HSyncControl = RegRead32(PciIo, Block + CRTC_H_SYNC_CONTROL);
-  UINT32 VSyncControl = RegRead32(PciIo, Block + CRTC_V_SYNC_CONTROL);
+  UINT32 HSyncControl = RegRead32(PciIo, CrtcReg(Crtc, CRTC_H_SYNC_CONTROL));
+  UINT32 VSyncControl = RegRead32(PciIo, CrtcReg(Crtc, CRTC_V_SYNC_CONTROL));
 
   CRTC_TIMING Timing;
   BuildCrtcTiming(Context, OutputChannel, &Timing);
@@ -70,7 +54,7 @@ EFI_STATUS SetCrtcMode(ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT8 OutputChannel
   // Without a divider setting the PLL keeps its previous programming and
   // the mode set goes on regardless.
   ProgramPixelPll(Context, OutputChannel, Crtc);
-  RegWrite32(PciIo, Block + SCALER_UPDATE, 0x10);
+  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_UPDATE), SCALER_UPDATE_VALUE);
 
   UGA_MODE_RECORD& Native = Context->NativeMode[Context->CurrentDisplay];
   Native.HorizontalResolution = Width;
@@ -80,53 +64,63 @@ EFI_STATUS SetCrtcMode(ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT8 OutputChannel
 
   WriteCrtcTiming(Context, Crtc, &Timing, HSyncControl, VSyncControl);
 
-  RegWrite32(PciIo, Block + CRTC_SURFACE_BASE, Unit.SurfaceBase);
-  RegWrite32(PciIo, Block + SCALER_SOURCE_SIZE, (Width << 16) | Height);
-  RegWrite32(PciIo, Block + CRTC_FETCH_WIDTH, Width);
-  RegWrite32(PciIo, Block + CRTC_SURFACE_PITCH, Pitch);
-  RegWrite32(PciIo, Block + CRTC_FETCH_HEIGHT, Height);
-  RegWrite32(PciIo, Block + CRTC_SURFACE_ENABLE, 1);
-  RegWrite8(PciIo, Block + CRTC_SURFACE_FORMAT, SURFACE_FORMAT_32BPP);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_BASE), Unit.SurfaceBase);
+  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_SOURCE_SIZE), (Width << 16) | Height);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_FETCH_WIDTH), Width);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_PITCH), Pitch);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_FETCH_HEIGHT), Height);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_ENABLE), 1);
+  RegWrite8(PciIo, CrtcReg(Crtc, CRTC_SURFACE_FORMAT), SURFACE_FORMAT_DEPTH_32);
   if (Crtc == 0) {
     // The drawing engine works on CRTC 1's surface.
     RegWrite32(PciIo, ENGINE_DEST_PITCH, Pitch * 4);
-    RegWrite32(PciIo, ENGINE_LINE_LENGTH, Pitch * 4);
+    RegWrite32(PciIo, ENGINE_SRC_PITCH, Pitch * 4);
   }
-  UINT32 Format = RegRead32(PciIo, Block + CRTC_SURFACE_FORMAT);
-  RegWrite32(PciIo, Block + CRTC_SURFACE_FORMAT, (Format & ~SURFACE_FORMAT_BIT20) | SURFACE_FORMAT_BIT21);
+  UINT32 Format = RegRead32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_FORMAT));
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_FORMAT), (Format & ~SURFACE_FORMAT_BIT20) | SURFACE_FORMAT_BIT21);
 
   RegWrite32(PciIo, SURFACE_WINDOW_CONTROL, 0);
   RegWrite32(PciIo, Unit.WindowPitch, SurfacePitchWord(Pitch));
   RegWrite32(PciIo, Unit.WindowStart, Unit.SurfaceBase);
   RegWrite32(PciIo, Unit.WindowEnd, End);
-  if (Crtc != 0) RegWrite32(PciIo, CRTC2_SURFACE_UPDATE, 1);
-  RegWrite32(PciIo, Block + CRTC_CONTROL, CRTC_CONTROL_RUN);
+  if (Crtc != 0) RegWrite32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_UPDATE), 1);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_CONTROL), CRTC_CONTROL_RUN);
   return EFI_SUCCESS;
 }
 
 void SetSurfaceSize(ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT32 Width, UINT32 Height) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
-  const CRTC_UNIT& Unit = CrtcUnits[Crtc == 0 ? 0 : 1];
+  const CRTC_UNIT& Unit = CrtcUnit(Crtc);
   UINT32 Pitch = SurfacePitch(Width, 4);
-  RegWrite32(PciIo, CrtcBlockOffset(Crtc) + CRTC_SURFACE_PITCH, Pitch);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_PITCH), Pitch);
   if (Crtc == 0) {
     RegWrite32(PciIo, ENGINE_DEST_PITCH, Pitch * 4);
-    RegWrite32(PciIo, ENGINE_LINE_LENGTH, Pitch * 4);
+    RegWrite32(PciIo, ENGINE_SRC_PITCH, Pitch * 4);
   }
   RegWrite32(PciIo, Unit.WindowPitch, SurfacePitchWord(Pitch));
   RegWrite32(PciIo, Unit.WindowEnd, SurfaceEnd(Unit.SurfaceBase, Pitch, Height));
 }
 
+UINT32 ShownSurfacePitch(const ADAPTER_CONTEXT* Context, UINT8 Display) {
+  const UGA_MODE_RECORD& Native = Context->NativeMode[Display];
+  const UGA_MODE_RECORD& Current = Context->CurrentMode[Display];
+  BOOLEAN Larger = Current.HorizontalResolution > Native.HorizontalResolution ||
+                   Current.VerticalResolution > Native.VerticalResolution;
+  UINT64 Width = Larger ? Current.HorizontalResolution : Native.HorizontalResolution;
+  return SurfacePitch(static_cast<UINT32>(Width), 4);
+}
+
 void DisableCrtc(ADAPTER_CONTEXT* Context, UINT8 Crtc) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
-  const CRTC_UNIT& Unit = CrtcUnits[Crtc == 0 ? 0 : 1];
+  const CRTC_UNIT& Unit = CrtcUnit(Crtc);
+  const UINT32 PllControl = PixelPll(Crtc).Control;
 
-  RegWrite32(PciIo, CrtcBlockOffset(Crtc) + CRTC_CONTROL, CRTC_CONTROL_OFF);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_CONTROL), CRTC_CONTROL_OFF);
   // CRTC 1's PLL control is rewritten as a dword, CRTC 2's as a byte.
   if (Crtc == 0) {
-    RegWrite32(PciIo, Unit.PllControl, RegRead32(PciIo, Unit.PllControl) | PLL_CONTROL_HOLD);
+    RegWrite32(PciIo, PllControl, RegRead32(PciIo, PllControl) | PLL_CONTROL_HOLD);
   } else {
-    RegWrite8(PciIo, Unit.PllControl, (UINT8)(RegRead8(PciIo, Unit.PllControl) | PLL_CONTROL_HOLD));
+    RegWrite8(PciIo, PllControl, (UINT8)(RegRead8(PciIo, PllControl) | PLL_CONTROL_HOLD));
   }
   RegWrite32(PciIo, Unit.WindowStart, 0);
   RegWrite32(PciIo, Unit.WindowEnd, 0);
@@ -140,12 +134,12 @@ void SetSurfaceDepth(ADAPTER_CONTEXT* Context) {
 
   UINT32 Code;
   switch (Context->CurrentMode[Display].ColorDepth) {
-    case 8: Code = 0; break;
-    case 16: Code = 1; break;
-    case 32: Code = 2; break;
+    case 8: Code = SURFACE_FORMAT_DEPTH_8; break;
+    case 16: Code = SURFACE_FORMAT_DEPTH_16; break;
+    case 32: Code = SURFACE_FORMAT_DEPTH_32; break;
     default: return;
   }
-  UINT32 Offset = CrtcBlockOffset(Crtc) + CRTC_SURFACE_FORMAT;
+  UINT32 Offset = CrtcReg(Crtc, CRTC_SURFACE_FORMAT);
   UINT32 Format = RegRead32(Context->PciIo, Offset);
   RegWrite32(Context->PciIo, Offset, (Format & ~SURFACE_FORMAT_DEPTH_MASK) | Code);
 }

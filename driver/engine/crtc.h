@@ -3,9 +3,6 @@
 
 #include "driver/core/context.h"
 
-constexpr UINT32 CRTC1_SURFACE_BASE = 0x00010000;
-constexpr UINT32 CRTC2_SURFACE_BASE = 0x00810000;
-
 // Pitch in 4-byte units: each line rounded up to a multiple of 256 bytes.
 UINT32 SurfacePitch(UINT32 Width, UINT32 BytesPerPixel);
 UINT32 SurfaceEnd(UINT32 Base, UINT32 Pitch, UINT32 Height);
@@ -20,6 +17,10 @@ EFI_STATUS SetCrtcMode(ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT8 OutputChannel
 // Re-derives the surface's pitch words and end from a surface of Width x
 // Height (32-bit), as the mode set does from the native raster.
 void SetSurfaceSize(ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT32 Width, UINT32 Height);
+// The pitch (pixels) of the surface display Display shows once its outputs
+// are programmed: laid out for the native raster, or for a larger source
+// the scaler takes.
+UINT32 ShownSurfacePitch(const ADAPTER_CONTEXT* Context, UINT8 Display);
 void DisableCrtc(ADAPTER_CONTEXT* Context, UINT8 Crtc);
 void SetSurfaceDepth(ADAPTER_CONTEXT* Context);
 void LoadIdentityLut(ADAPTER_CONTEXT* Context);

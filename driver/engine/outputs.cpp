@@ -1,13 +1,15 @@
 #include "driver/engine/outputs.h"
 
 #include "driver/engine/crtc.h"
-#include "driver/engine/dac.h"
-#include "driver/engine/engine_regs.h"
 #include "driver/engine/scaler.h"
 #include "driver/engine/tmds.h"
 #include "driver/engine/tv.h"
+#include "driver/hw/dac.h"
+#include "driver/hw/properties.h"
+#include "driver/hw/regmap/crtc.h"
+#include "driver/hw/regmap/engine2d.h"
+#include "driver/hw/regmap/scaler.h"
 #include "driver/hw/regs.h"
-#include "driver/platform/properties.h"
 
 namespace {
 
@@ -29,6 +31,18 @@ void ShowNativeMode(ADAPTER_CONTEXT* Context, UINT8 Display) {
   Current.ColorDepth = Native.ColorDepth;
 }
 
+// The surface holds the native raster and the requested source, each laid
+// out on the same pitch.
+BOOLEAN ShownSurfaceFits(const ADAPTER_CONTEXT* Context, UINT8 Display, UINT8 Crtc) {
+  const UGA_MODE_RECORD& Native = Context->NativeMode[Display];
+  const UGA_MODE_RECORD& Current = Context->CurrentMode[Display];
+  UINT64 Width = Native.HorizontalResolution > Current.HorizontalResolution ? Native.HorizontalResolution
+                                                                             : Current.HorizontalResolution;
+  UINT64 Height = Native.VerticalResolution > Current.VerticalResolution ? Native.VerticalResolution
+                                                                          : Current.VerticalResolution;
+  return SurfaceFitsAperture(Context, Crtc, Width, Height);
+}
+
 }  // namespace
 
 EFI_STATUS ClearDisplaySurface(ADAPTER_CONTEXT* Context) {
@@ -44,7 +58,20 @@ EFI_STATUS ClearDisplaySurface(ADAPTER_CONTEXT* Context) {
   return EFI_SUCCESS;
 }
 
+namespace {
+EFI_STATUS LightDisplays(ADAPTER_CONTEXT* Context);
+}  // namespace
+
 EFI_STATUS ProgramDisplayOutputs(ADAPTER_CONTEXT* Context) {
+  EFI_STATUS Status = LightDisplays(Context);
+  // Graphics Output describes what is lit.
+  if (Context->ModesChanged != nullptr) Context->ModesChanged(Context);
+  return Status;
+}
+
+namespace {
+
+EFI_STATUS LightDisplays(ADAPTER_CONTEXT* Context) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
   EFI_STATUS Status = EFI_SUCCESS;
 
@@ -55,10 +82,9 @@ EFI_STATUS ProgramDisplayOutputs(ADAPTER_CONTEXT* Context) {
     UINT8 Crtc = Context->CrtcIndex[Display];
 
     if (Crtc == 0 || Crtc == 1) {
-      UINT32 Block = CrtcBlockOffset(Crtc);
-      RegWrite32(PciIo, Block + SCALER_UPDATE, 0x10);
+      RegWrite32(PciIo, CrtcReg(Crtc, SCALER_UPDATE), SCALER_UPDATE_VALUE);
       Status = SetCrtcMode(Context, Crtc, Context->OutputChannel[Display]);
-      RegWrite32(PciIo, Block + SCALER_UPDATE, 0x10);
+      RegWrite32(PciIo, CrtcReg(Crtc, SCALER_UPDATE), SCALER_UPDATE_VALUE);
 
       if (Context->UseNativeMode[Display]) {
         ShowNativeMode(Context, Display);
@@ -69,10 +95,18 @@ EFI_STATUS ProgramDisplayOutputs(ADAPTER_CONTEXT* Context) {
           const UGA_MODE_RECORD& Current = Context->CurrentMode[Display];
           UINT32 Width = (UINT32)Current.HorizontalResolution;
           UINT32 Height = (UINT32)Current.VerticalResolution;
-          RegWrite32(PciIo, Block + SCALER_SOURCE_SIZE, (Width << 16) | Height);
-          RegWrite32(PciIo, Block + CRTC_FETCH_WIDTH, Width);
-          RegWrite32(PciIo, Block + CRTC_FETCH_HEIGHT, Height);
+          RegWrite32(PciIo, CrtcReg(Crtc, SCALER_SOURCE_SIZE), (Width << 16) | Height);
+          RegWrite32(PciIo, CrtcReg(Crtc, CRTC_FETCH_WIDTH), Width);
+          RegWrite32(PciIo, CrtcReg(Crtc, CRTC_FETCH_HEIGHT), Height);
         }
+      }
+
+      // A surface past the end of the frame buffer would be scanned out of
+      // memory the adapter does not have: the CRTC goes off again and the
+      // caller learns that the mode cannot be shown.
+      if (!ShownSurfaceFits(Context, Display, Crtc)) {
+        DisableCrtc(Context, Crtc);
+        return EFI_DEVICE_ERROR;
       }
     }
 
@@ -98,6 +132,8 @@ EFI_STATUS ProgramDisplayOutputs(ADAPTER_CONTEXT* Context) {
   }
   return Status;
 }
+
+}  // namespace
 
 EFI_STATUS ShutDownOutputs(ADAPTER_CONTEXT* Context) {
   DisableDacA(Context);

@@ -1,7 +1,7 @@
 #include "driver/engine/pll.h"
 
-#include "driver/engine/engine_regs.h"
 #include "driver/engine/timing.h"
+#include "driver/hw/regmap/pll.h"
 #include "driver/hw/regs.h"
 
 namespace {
@@ -13,20 +13,6 @@ constexpr UINT32 MIN_FB_DIV = 20;
 constexpr UINT32 VCO_MIN = 90000;   // 900 MHz
 constexpr UINT32 VCO_MAX = 120000;  // 1200 MHz
 constexpr UINT32 LOCK_POLLS = 100;
-
-struct PLL_REGISTERS {
-  UINT32 Prepare;
-  UINT32 RefDiv;
-  UINT32 FbDiv;
-  UINT32 LockedAck;
-  UINT32 PostDiv;
-  UINT32 Control;
-};
-
-const PLL_REGISTERS PllRegisters[2] = {
-    {PLL1_PREPARE, PLL1_REF_DIV, PLL1_FB_DIV, PLL1_LOCKED_ACK, PLL1_POST_DIV, PLL1_CONTROL},
-    {PLL2_PREPARE, PLL2_REF_DIV, PLL2_FB_DIV, PLL2_LOCKED_ACK, PLL2_POST_DIV, PLL2_CONTROL},
-};
 
 UINT32 Difference(UINT32 A, UINT32 B) { return A > B ? A - B : B - A; }
 
@@ -71,7 +57,7 @@ UINT32 FindPllDividers(UINT32 Target, UINT32* R, UINT32* P, UINT32* F10) {
 
 EFI_STATUS ProgramPixelPll(ADAPTER_CONTEXT* Context, UINT8 OutputChannel, UINT8 Crtc) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
-  const PLL_REGISTERS& Pll = PllRegisters[Crtc == 0 ? 0 : 1];
+  const PIXEL_PLL_REGISTERS& Pll = PixelPll(Crtc);
   UINT32 Target = SelectedPixelClock(Context, OutputChannel);
 
   // The flag is only ever raised here; the platform's panel path owns it.
@@ -83,15 +69,15 @@ EFI_STATUS ProgramPixelPll(ADAPTER_CONTEXT* Context, UINT8 OutputChannel, UINT8 
   if (FindPllDividers(Target, &R, &P, &F10) == 0) return EFI_INVALID_PARAMETER;
 
   RegWrite32(PciIo, Pll.Prepare, 1);
-  RegWrite32(PciIo, Pll.RefDiv, (RegRead32(PciIo, Pll.RefDiv) & 0xFFFFFC00) | R);
-  RegWrite32(PciIo, Pll.PostDiv, (RegRead32(PciIo, Pll.PostDiv) & 0xFFFFFF80) | P);
-  RegWrite32(PciIo, Pll.FbDiv, (RegRead32(PciIo, Pll.FbDiv) & 0xF800FFFF) | ((F10 / 10) << 16));
-  RegWrite32(PciIo, Pll.FbDiv, (RegRead32(PciIo, Pll.FbDiv) & 0xFFFFFFF0) | (F10 % 10));
+  RegWrite32(PciIo, Pll.RefDiv, (RegRead32(PciIo, Pll.RefDiv) & PLL_REF_DIV_KEEP) | R);
+  RegWrite32(PciIo, Pll.PostDiv, (RegRead32(PciIo, Pll.PostDiv) & PLL_POST_DIV_KEEP) | P);
+  RegWrite32(PciIo, Pll.FbDiv, (RegRead32(PciIo, Pll.FbDiv) & PLL_FB_DIV_KEEP) | ((F10 / 10) << PLL_FB_DIV_SHIFT));
+  RegWrite32(PciIo, Pll.FbDiv, (RegRead32(PciIo, Pll.FbDiv) & PLL_FB_TENTHS_KEEP) | (F10 % 10));
 
   UINT8 Control = RegRead8(PciIo, Pll.Control);
-  RegWrite8(PciIo, Pll.Control, Control & 0xFD);
+  RegWrite8(PciIo, Pll.Control, Control & PLL_CONTROL_RELEASE_1);
   DelayMicroseconds(Context, 10);
-  RegWrite8(PciIo, Pll.Control, Control & 0xFC);
+  RegWrite8(PciIo, Pll.Control, Control & PLL_CONTROL_RELEASE_BOTH);
   DelayMicroseconds(Context, 10);
 
   // A PLL that never locks is not reported; the bound keeps the wait finite.

@@ -1,8 +1,9 @@
 #include "driver/engine/scaler.h"
 
 #include "driver/engine/crtc.h"
-#include "driver/engine/engine_regs.h"
 #include "driver/engine/timing.h"
+#include "driver/hw/regmap/crtc.h"
+#include "driver/hw/regmap/scaler.h"
 #include "driver/hw/regs.h"
 
 namespace {
@@ -22,12 +23,6 @@ const UINT32 FilterTable23[] = {
 };
 const UINT32* const FilterTables[4] = {FilterTable01, FilterTable01, FilterTable23, FilterTable23};
 
-constexpr UINT32 SCALER_MODE_NORMAL = 0x101;
-constexpr UINT32 SCALER_MODE_TV = 0x103;
-constexpr UINT32 SCALER_PHASE_VALUE = 0x00010001;
-constexpr UINT32 SCALER_TAPS_VALUE = 0x00030100;
-constexpr UINT32 SCALER_ROUNDING_VALUE = 0x1010;
-
 BOOLEAN HasScaler(UINT8 Crtc) { return Crtc == 0 || Crtc == 1; }
 
 UINT32 BorderWord(UINT64 Border) {
@@ -42,15 +37,14 @@ UINT64 AbsDiff(UINT64 A, UINT64 B) { return A > B ? A - B : B - A; }
 void LoadScalerFilters(ADAPTER_CONTEXT* Context, UINT8 Crtc) {
   if (!HasScaler(Crtc)) return;
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
-  UINT32 Block = CrtcBlockOffset(Crtc);
   UINT32 Connector = Context->ConnectorType[Context->CurrentDisplay];
   BOOLEAN Television = Connector == CONNECTOR_TV1 || Connector == CONNECTOR_TV2;
 
-  RegWrite32(PciIo, Block + SCALER_MODE, Television ? SCALER_MODE_TV : SCALER_MODE_NORMAL);
+  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_MODE), Television ? SCALER_MODE_TV : SCALER_MODE_NORMAL);
   for (UINT32 Table = 0; Table < 4; Table++) {
-    RegWrite32(PciIo, Block + SCALER_FILTER_SELECT, Table << 16);
+    RegWrite32(PciIo, CrtcReg(Crtc, SCALER_FILTER_SELECT), Table << SCALER_FILTER_TABLE_SHIFT);
     for (const UINT32* Word = FilterTables[Table]; *Word != 0; Word++) {
-      RegWrite32(PciIo, Block + SCALER_FILTER_DATA, *Word);
+      RegWrite32(PciIo, CrtcReg(Crtc, SCALER_FILTER_DATA), *Word);
     }
   }
 }
@@ -58,30 +52,28 @@ void LoadScalerFilters(ADAPTER_CONTEXT* Context, UINT8 Crtc) {
 void EnableScaler(ADAPTER_CONTEXT* Context, UINT8 Crtc) {
   if (!HasScaler(Crtc)) return;
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
-  UINT32 Block = CrtcBlockOffset(Crtc);
-  RegWrite32(PciIo, Block + SCALER_BYPASS, 0);
-  RegWrite32(PciIo, Block + SCALER_MODE, SCALER_MODE_NORMAL);
-  RegWrite32(PciIo, Block + SCALER_PHASE, SCALER_PHASE_VALUE);
-  RegWrite32(PciIo, Block + SCALER_H_TAPS, SCALER_TAPS_VALUE);
-  RegWrite32(PciIo, Block + SCALER_V_TAPS, SCALER_TAPS_VALUE);
-  RegWrite32(PciIo, Block + SCALER_ENABLE, 1);
-  RegWrite32(PciIo, Block + SCALER_ROUNDING, SCALER_ROUNDING_VALUE);
+  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_BYPASS), 0);
+  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_MODE), SCALER_MODE_NORMAL);
+  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_PHASE), SCALER_PHASE_VALUE);
+  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_H_TAPS), SCALER_TAPS_VALUE);
+  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_V_TAPS), SCALER_TAPS_VALUE);
+  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_ENABLE), 1);
+  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_ROUNDING), SCALER_ROUNDING_VALUE);
   LoadScalerFilters(Context, Crtc);
 }
 
 void BypassScaler(ADAPTER_CONTEXT* Context, UINT8 Crtc) {
   if (!HasScaler(Crtc)) return;
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
-  UINT32 Block = CrtcBlockOffset(Crtc);
   const UGA_MODE_RECORD& Mode = Context->CurrentMode[Context->CurrentDisplay];
   UINT32 Width = (UINT32)Mode.HorizontalResolution;
   UINT32 Height = (UINT32)Mode.VerticalResolution;
-  RegWrite32(PciIo, Block + SCALER_SOURCE_SIZE, (Width << 16) | Height);
-  RegWrite32(PciIo, Block + CRTC_FETCH_WIDTH, Width);
-  RegWrite32(PciIo, Block + CRTC_FETCH_HEIGHT, Height);
-  RegWrite32(PciIo, Block + SCALER_BYPASS, 1);
-  RegWrite32(PciIo, Block + SCALER_MODE, 0);
-  RegWrite32(PciIo, Block + SCALER_ENABLE, 0);
+  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_SOURCE_SIZE), (Width << 16) | Height);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_FETCH_WIDTH), Width);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_FETCH_HEIGHT), Height);
+  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_BYPASS), 1);
+  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_MODE), SCALER_MODE_OFF);
+  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_ENABLE), 0);
 }
 
 EFI_STATUS SetupScaler(ADAPTER_CONTEXT* Context) {
@@ -145,18 +137,17 @@ EFI_STATUS SetupScaler(ADAPTER_CONTEXT* Context) {
   if (!HasScaler(Crtc)) return EFI_SUCCESS;
 
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
-  UINT32 Block = CrtcBlockOffset(Crtc);
-  RegWrite32(PciIo, Block + CRTC_CONTROL, 0);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_CONTROL), 0);
   DelayMicroseconds(Context, 1);
   if (!Context->PanelFlag6) {
-    RegWrite32(PciIo, Block + SCALER_V_BORDER, BorderWord(VBorder));
-    RegWrite32(PciIo, Block + SCALER_H_BORDER, BorderWord(HBorder));
+    RegWrite32(PciIo, CrtcReg(Crtc, SCALER_V_BORDER), BorderWord(VBorder));
+    RegWrite32(PciIo, CrtcReg(Crtc, SCALER_H_BORDER), BorderWord(HBorder));
   }
-  RegWrite32(PciIo, Block + SCALER_SOURCE_SIZE, (UINT32)((WR << 16) | HR));
-  RegWrite32(PciIo, Block + CRTC_FETCH_WIDTH, (UINT32)WR);
-  RegWrite32(PciIo, Block + CRTC_FETCH_HEIGHT, (UINT32)HR);
+  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_SOURCE_SIZE), (UINT32)((WR << 16) | HR));
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_FETCH_WIDTH), (UINT32)WR);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_FETCH_HEIGHT), (UINT32)HR);
   EnableScaler(Context, Crtc);
   if (Larger) SetSurfaceSize(Context, Crtc, (UINT32)WR, (UINT32)HR);
-  RegWrite32(PciIo, Block + CRTC_CONTROL, CRTC_CONTROL_RUN);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_CONTROL), CRTC_CONTROL_RUN);
   return EFI_SUCCESS;
 }

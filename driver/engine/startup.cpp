@@ -1,11 +1,13 @@
 #include "driver/engine/startup.h"
 
 #include "driver/engine/crtc.h"
-#include "driver/engine/dac.h"
 #include "driver/engine/outputs.h"
+#include "driver/hw/dac.h"
 #include "driver/hw/ddc.h"
+#include "driver/hw/properties.h"
+#include "driver/hw/regmap/indirect.h"
+#include "driver/hw/regmap/system.h"
 #include "driver/hw/regs.h"
-#include "driver/platform/properties.h"
 
 namespace {
 
@@ -22,36 +24,71 @@ const UINT32 McParameterSets[2][MC_PARAMETERS] = {
 };
 enum { MC_SET_A, MC_SET_B };
 
-constexpr UINT32 REG_INDEXED_ENABLE = 0x004C;
-constexpr UINT32 REG_ENGINE_CONFIG_A = 0x00EC;
-constexpr UINT32 REG_ENGINE_CONFIG_B = 0x0130;
-constexpr UINT32 REG_MEMORY_SIZE = 0x00F8;
-constexpr UINT32 REG_STRAPS = 0x0C60;
-constexpr UINT32 STRAP_MEMORY_SHIFT = 17;  // bits 18..17
-constexpr UINT32 STRAP_MEMORY_SET_B = 3;
-constexpr UINT32 REG_MEMORY_CLOCK_ENABLE_A = 0x0574;
-constexpr UINT32 REG_MEMORY_CLOCK_ENABLE_B = 0x0570;
-constexpr UINT32 REG_MEMORY_CLOCK_ROUTE_A = 0x0580;
-constexpr UINT32 REG_MEMORY_CLOCK_ROUTE_B = 0x04CC;
-constexpr UINT32 REG_OUTPUT_PADS = 0x7EE0;
-
-// Memory-controller indices.
-constexpr UINT32 MC_CONFIG = 0x05;       // bits 7..5: refresh interval exponent
-constexpr UINT32 MC_TIMING = 0x2E;
-constexpr UINT32 MC_COMMAND = 0x2F;      // memory-device command port
-constexpr UINT32 MC_CONTROL = 0x31;
-constexpr UINT32 MC_PULSE_A = 0x37;
-constexpr UINT32 MC_PULSE_B = 0x38;
-constexpr UINT32 MC_DEVICE_MODE = 0x91;  // bits 31..28 = 2: extended commands
-
-// Clock indices: engine clock PLL 0..3, memory clock PLL 4..7.
-constexpr UINT32 CLK_ENGINE_PLL = 0;
-constexpr UINT32 CLK_MEMORY_PLL = 4;
-constexpr UINT32 CLK_MISC_CONTROL = 0x08;
-constexpr UINT32 CLK_OUTPUT_RAMP = 0x0A;
-constexpr UINT32 CLK_MEMORY_IO = 0x0B;
 constexpr UINT32 ENGINE_CLOCK_FEEDBACK = 133;
 constexpr UINT32 MEMORY_CLOCK_FEEDBACK = 88;
+
+struct INDIRECT_WRITE {
+  UINT32 Index;
+  UINT32 Value;
+};
+
+// The indexed space, in order.
+const INDIRECT_WRITE kIndexedInit[] = {
+    // Index   Value
+    {IDX_01,   0x1E0C0000},
+    {IDX_03,   0x00900003},
+    {IDX_70,   0x400A1807},
+    {IDX_85,   0},
+    {IDX_91,   0},
+    {IDX_92,   0},
+    {IDX_93,   0},
+    {IDX_A0,   0x40001300},
+    {IDX_B0,   0x81},
+    {IDX_E0,   1},
+    {IDX_A0,   0x40001300},
+};
+
+// Memory-controller writes of fixed values, before the parameter set.
+const INDIRECT_WRITE kMcFixedInit[] = {
+    // Index          Value
+    {MC_30,           0x5000},
+    {MC_35,           0x07420742},
+    {MC_3B,           0x0015FF40},
+    {MC_3C,           0x0015FF40},
+    {MC_89,           0x600},
+    {MC_8A,           0x600},
+    {MC_DEVICE_MODE,  0x20021404},
+    {MC_06,           0x00097635},
+    {MC_0F,           0x0C004208},
+    {MC_PULSE_A,      0},
+    {MC_PULSE_B,      0},
+    {MC_8F,           0},
+};
+
+const UINT32 kMcLastP4[] = {MC_81, MC_82, MC_85, MC_86};
+
+// Clock indices 0x10 to 0x28 and the memory I/O word, in order.
+const INDIRECT_WRITE kClockInit[] = {
+    // Index          Value
+    {CLK_10,          0x0F3FF01A},
+    {CLK_14,          0x0F3FF01A},
+    {CLK_1A,          0x60A},
+    {CLK_12,          0x0F3FF50A},
+    {CLK_1B,          0x40A},
+    {CLK_15,          0xCA},
+    {CLK_18,          0x10A},
+    {CLK_19,          0x14A},
+    {CLK_17,          0x18A},
+    {CLK_16,          0x1CA},
+    {CLK_1C,          0x1A},
+    {CLK_27,          0x24A},
+    {CLK_28,          0x28A},
+    {CLK_28,          0x28A},
+    {CLK_MEMORY_IO,   0x100FAC1E},
+    {CLK_26,          0x13},
+    {CLK_1E,          0x13},
+    {CLK_1D,          0x13},
+};
 
 EFI_PCI_IO_PROTOCOL* Pci(ADAPTER_CONTEXT* Context) { return Context->PciIo; }
 
@@ -72,102 +109,78 @@ void McWriteRange(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 First, UINT32 Last, UINT32 
 
 EFI_STATUS InitIndexedRegisters(ADAPTER_CONTEXT* Context) {
   EFI_PCI_IO_PROTOCOL* PciIo = Pci(Context);
-  RegWrite32(PciIo, REG_INDEXED_ENABLE, 1);
-  IndexedWrite(PciIo, 0x01, 0x1E0C0000);
-  IndexedWrite(PciIo, 0x03, 0x00900003);
-  IndexedWrite(PciIo, 0x70, 0x400A1807);
-  IndexedWrite(PciIo, 0x85, 0);
-  IndexedWrite(PciIo, 0x91, 0);
-  IndexedWrite(PciIo, 0x92, 0);
-  IndexedWrite(PciIo, 0x93, 0);
-  IndexedWrite(PciIo, 0xA0, 0x40001300);
-  IndexedWrite(PciIo, 0xB0, 0x81);
-  IndexedWrite(PciIo, 0xE0, 1);
-  IndexedWrite(PciIo, 0xA0, 0x40001300);
+  RegWrite32(PciIo, SYS_INDEXED_ENABLE, 1);
+  for (const INDIRECT_WRITE& Write : kIndexedInit) IndexedWrite(PciIo, Write.Index, Write.Value);
   return EFI_SUCCESS;
 }
 
 EFI_STATUS InitMemoryController(ADAPTER_CONTEXT* Context) {
   EFI_PCI_IO_PROTOCOL* PciIo = Pci(Context);
 
-  UINT32 Strap = (RegRead32(PciIo, REG_STRAPS) >> STRAP_MEMORY_SHIFT) & 3;
+  UINT32 Strap = (RegRead32(PciIo, SYS_STRAPS) >> STRAPS_MEMORY_SHIFT) & STRAPS_MEMORY_MASK;
   const UINT32* P;
-  if (Strap == STRAP_MEMORY_SET_B) {
+  if (Strap == STRAPS_MEMORY_SET_B) {
     P = McParameterSets[MC_SET_B];
-    RegWrite32(PciIo, REG_MEMORY_SIZE, 0x08000000);
+    RegWrite32(PciIo, SYS_MEMORY_SIZE, SYS_MEMORY_SIZE_SET_B);
   } else {
     P = McParameterSets[MC_SET_A];
-    RegWrite32(PciIo, REG_MEMORY_SIZE, 0x10000000);
+    RegWrite32(PciIo, SYS_MEMORY_SIZE, SYS_MEMORY_SIZE_SET_A);
   }
 
   McWrite(PciIo, MC_CONFIG, 0x161);
-  McWrite(PciIo, 0x8D, 0x78F);
+  McWrite(PciIo, MC_8D, 0x78F);
   McWrite(PciIo, MC_CONFIG, (McRead(PciIo, MC_CONFIG) & 0xFFFFFF1F) | 0x60);
 
-  McWrite(PciIo, 0x30, 0x5000);
-  McWrite(PciIo, 0x35, 0x07420742);
-  McWrite(PciIo, 0x3B, 0x0015FF40);
-  McWrite(PciIo, 0x3C, 0x0015FF40);
-  McWrite(PciIo, 0x89, 0x600);
-  McWrite(PciIo, 0x8A, 0x600);
-  McWrite(PciIo, MC_DEVICE_MODE, 0x20021404);
-  McWrite(PciIo, 0x06, 0x00097635);
-  McWrite(PciIo, 0x0F, 0x0C004208);
-  McWrite(PciIo, MC_PULSE_A, 0);
-  McWrite(PciIo, MC_PULSE_B, 0);
-  McWrite(PciIo, 0x8F, 0);
-
-  McWriteRange(PciIo, 0x4D, 0x50, 0xBCBCBCBC);
+  for (const INDIRECT_WRITE& Write : kMcFixedInit) McWrite(PciIo, Write.Index, Write.Value);
+  McWriteRange(PciIo, MC_4D, MC_4D + 3, 0xBCBCBCBC);
 
   // Refresh interval from the exponent as the controller reports it now;
   // only the low byte enters the timing word.
-  UINT32 Exponent = (McRead(PciIo, MC_CONFIG) >> 5) & 7;
+  UINT32 Exponent = (McRead(PciIo, MC_CONFIG) >> MC_CONFIG_REFRESH_SHIFT) & MC_CONFIG_REFRESH_MASK;
   UINT32 Interval = (200000 / (1024u << Exponent) - 1) & 0xFF;
 
-  McWriteRange(PciIo, 0x65, 0x68, P[P5]);
-  McWriteRange(PciIo, 0x55, 0x58, P[P6]);
+  McWriteRange(PciIo, MC_65, MC_65 + 3, P[P5]);
+  McWriteRange(PciIo, MC_55, MC_55 + 3, P[P6]);
 
-  McWrite(PciIo, 0x2D, P[P7]);
+  McWrite(PciIo, MC_2D, P[P7]);
   McWrite(PciIo, MC_TIMING, P[P8] | Interval);
   McWrite(PciIo, MC_CONTROL, P[P9]);
   McWrite(PciIo, MC_DEVICE_MODE, P[P10] | 0x20021404);
   McWrite(PciIo, MC_COMMAND, P[P11] | 2);
-  McWrite(PciIo, 0x8E, P[P12] | 0x100460D6);
+  McWrite(PciIo, MC_8E, P[P12] | 0x100460D6);
 
-  for (UINT32 Index = 0x3D; Index <= 0x43; Index += 2) McWrite(PciIo, Index, P[P0]);
-  for (UINT32 Index = 0x3E; Index <= 0x44; Index += 2) McWrite(PciIo, Index, P[P1]);
+  // Four ranks of two words: P0 at the even, P1 at the odd index.
+  for (UINT32 Rank = 0; Rank < 4; Rank++) McWrite(PciIo, MC_RANK_FIRST + 2 * Rank, P[P0]);
+  for (UINT32 Rank = 0; Rank < 4; Rank++) McWrite(PciIo, MC_RANK_FIRST + 2 * Rank + 1, P[P1]);
 
-  McWriteRange(PciIo, 0x69, 0x6C, P[P2]);
-  McWriteRange(PciIo, 0x71, 0x74, P[P3]);
-  McWriteRange(PciIo, 0x79, 0x7C, P[P4]);
-  McWrite(PciIo, 0x81, P[P4]);
-  McWrite(PciIo, 0x82, P[P4]);
-  McWrite(PciIo, 0x85, P[P4]);
-  McWrite(PciIo, 0x86, P[P4]);
+  McWriteRange(PciIo, MC_69, MC_69 + 3, P[P2]);
+  McWriteRange(PciIo, MC_71, MC_71 + 3, P[P3]);
+  McWriteRange(PciIo, MC_79, MC_79 + 3, P[P4]);
+  for (UINT32 Index : kMcLastP4) McWrite(PciIo, Index, P[P4]);
   return EFI_SUCCESS;
 }
 
 EFI_STATUS InitEngineClocks(ADAPTER_CONTEXT* Context) {
   EFI_PCI_IO_PROTOCOL* PciIo = Pci(Context);
 
-  ClkOr(PciIo, CLK_ENGINE_PLL + 3, 1);
-  ClkOr(PciIo, CLK_MEMORY_PLL + 3, 1);
+  ClkOr(PciIo, CLK_ENGINE_PLL_3, 1);
+  ClkOr(PciIo, CLK_MEMORY_PLL_3, 1);
   ClkAndOr(PciIo, CLK_ENGINE_PLL, 0xFFFFFFE3, 1);
   ClkAndOr(PciIo, CLK_MEMORY_PLL, 0xFFFFFFE3, 1);
-  ClkOr(PciIo, CLK_ENGINE_PLL + 3, 1);
-  ClkOr(PciIo, CLK_MEMORY_PLL + 3, 1);
+  ClkOr(PciIo, CLK_ENGINE_PLL_3, 1);
+  ClkOr(PciIo, CLK_MEMORY_PLL_3, 1);
 
   // Engine clock.
-  PllWrite(PciIo, CLK_ENGINE_PLL + 1, 1);
-  PllWrite(PciIo, CLK_ENGINE_PLL, (ENGINE_CLOCK_FEEDBACK << 5) | 0x0300000C);
-  PllWrite(PciIo, CLK_ENGINE_PLL + 2, 1);
+  PllWrite(PciIo, CLK_ENGINE_PLL_1, 1);
+  PllWrite(PciIo, CLK_ENGINE_PLL, (ENGINE_CLOCK_FEEDBACK << CLK_PLL_FEEDBACK_SHIFT) | 0x0300000C);
+  PllWrite(PciIo, CLK_ENGINE_PLL_2, 1);
   DelayMicroseconds(Context, 2);
   ClkAnd(PciIo, CLK_ENGINE_PLL, ~1u);
   ClkOr(PciIo, CLK_ENGINE_PLL, 1);
   DelayMicroseconds(Context, 200);
   ClkAnd(PciIo, CLK_ENGINE_PLL, ~1u);
   DelayMicroseconds(Context, 200);
-  PllWrite(PciIo, CLK_ENGINE_PLL + 2, 0);
+  PllWrite(PciIo, CLK_ENGINE_PLL_2, 0);
   ClkAnd(PciIo, CLK_ENGINE_PLL, 0xFDFFFFFF);
 
   McWrite(PciIo, MC_TIMING, (McRead(PciIo, MC_TIMING) & ~0x200u) | 0x100);
@@ -176,9 +189,9 @@ EFI_STATUS InitEngineClocks(ADAPTER_CONTEXT* Context) {
   DelayMicroseconds(Context, 1);
 
   // Memory clock.
-  PllWrite(PciIo, CLK_MEMORY_PLL, (MEMORY_CLOCK_FEEDBACK << 5) | 0x02000008);
-  PllWrite(PciIo, CLK_MEMORY_PLL + 2, 1);
-  PllWrite(PciIo, CLK_MEMORY_PLL + 1, 1);
+  PllWrite(PciIo, CLK_MEMORY_PLL, (MEMORY_CLOCK_FEEDBACK << CLK_PLL_FEEDBACK_SHIFT) | 0x02000008);
+  PllWrite(PciIo, CLK_MEMORY_PLL_2, 1);
+  PllWrite(PciIo, CLK_MEMORY_PLL_1, 1);
   ClkOr(PciIo, CLK_MEMORY_PLL, 0x02000001);
   DelayMicroseconds(Context, 2);
   ClkOr(PciIo, CLK_MEMORY_PLL, 2);
@@ -187,13 +200,13 @@ EFI_STATUS InitEngineClocks(ADAPTER_CONTEXT* Context) {
   DelayMicroseconds(Context, 5);
   ClkAnd(PciIo, CLK_MEMORY_PLL, ~1u);
   DelayMicroseconds(Context, 200);
-  PllWrite(PciIo, CLK_MEMORY_PLL + 2, 0);
+  PllWrite(PciIo, CLK_MEMORY_PLL_2, 0);
   ClkAnd(PciIo, CLK_MEMORY_PLL, 0xFDFFFFFF);
   DelayMicroseconds(Context, 2);
   ClkOr(PciIo, CLK_MEMORY_PLL, 0x04000000);
 
-  ClkOr(PciIo, CLK_MEMORY_PLL + 3, 1);
-  ClkOr(PciIo, CLK_ENGINE_PLL + 3, 1);
+  ClkOr(PciIo, CLK_MEMORY_PLL_3, 1);
+  ClkOr(PciIo, CLK_ENGINE_PLL_3, 1);
   return EFI_SUCCESS;
 }
 
@@ -228,7 +241,7 @@ EFI_STATUS InitMemoryDevices(ADAPTER_CONTEXT* Context) {
   UINT32 Command = McRead(PciIo, MC_COMMAND);
   UINT32 Mode = McRead(PciIo, MC_DEVICE_MODE);
   UINT32 Low = Command & 0xFFFF;
-  BOOLEAN Extended = (Mode >> 28) == 2;
+  BOOLEAN Extended = (Mode >> 28) == MC_DEVICE_MODE_EXTENDED;
   McWriteAndTrace(Context, MC_COMMAND, 0x00020000);
   if (Extended) {
     McWriteAndTrace(Context, MC_COMMAND, 0x00322000);
@@ -252,28 +265,11 @@ EFI_STATUS InitMemoryDevices(ADAPTER_CONTEXT* Context) {
 
   // 4. Clock indices 0x08..0x28 and the memory clock routing.
   ClkOr(PciIo, CLK_MISC_CONTROL, 1);
-  PllWrite(PciIo, 0x10, 0x0F3FF01A);
-  PllWrite(PciIo, 0x14, 0x0F3FF01A);
-  PllWrite(PciIo, 0x1A, 0x60A);
-  PllWrite(PciIo, 0x12, 0x0F3FF50A);
-  PllWrite(PciIo, 0x1B, 0x40A);
-  PllWrite(PciIo, 0x15, 0xCA);
-  PllWrite(PciIo, 0x18, 0x10A);
-  PllWrite(PciIo, 0x19, 0x14A);
-  PllWrite(PciIo, 0x17, 0x18A);
-  PllWrite(PciIo, 0x16, 0x1CA);
-  PllWrite(PciIo, 0x1C, 0x1A);
-  PllWrite(PciIo, 0x27, 0x24A);
-  PllWrite(PciIo, 0x28, 0x28A);
-  PllWrite(PciIo, 0x28, 0x28A);
-  PllWrite(PciIo, CLK_MEMORY_IO, 0x100FAC1E);
-  PllWrite(PciIo, 0x26, 0x13);
-  PllWrite(PciIo, 0x1E, 0x13);
-  PllWrite(PciIo, 0x1D, 0x13);
-  RegWrite32(PciIo, REG_MEMORY_CLOCK_ENABLE_A, 1);
-  RegWrite32(PciIo, REG_MEMORY_CLOCK_ENABLE_B, 0);
-  RegWrite32(PciIo, REG_MEMORY_CLOCK_ROUTE_A, 0x0C000000);
-  RegWrite32(PciIo, REG_MEMORY_CLOCK_ROUTE_B, 0x0C000000);
+  for (const INDIRECT_WRITE& Write : kClockInit) PllWrite(PciIo, Write.Index, Write.Value);
+  RegWrite32(PciIo, SYS_MEMORY_CLOCK_ENABLE_A, 1);
+  RegWrite32(PciIo, SYS_MEMORY_CLOCK_ENABLE_B, 0);
+  RegWrite32(PciIo, SYS_MEMORY_CLOCK_ROUTE_A, SYS_MEMORY_CLOCK_ROUTE_VALUE);
+  RegWrite32(PciIo, SYS_MEMORY_CLOCK_ROUTE_B, SYS_MEMORY_CLOCK_ROUTE_VALUE);
   ClkOr(PciIo, CLK_MEMORY_IO, 1);
   ClkAndOr(PciIo, CLK_MEMORY_IO, 0xFFFFFC03, 0x10);
   ClkAndOr(PciIo, CLK_MEMORY_IO, 0xFFFFFC03, 0x000F008E);
@@ -283,7 +279,7 @@ EFI_STATUS InitMemoryDevices(ADAPTER_CONTEXT* Context) {
   ClkOr(PciIo, CLK_MISC_CONTROL, 1);
   ClkOr(PciIo, CLK_MISC_CONTROL, 4);
   ClkOr(PciIo, CLK_OUTPUT_RAMP, 0x80);
-  RegWrite32(PciIo, REG_OUTPUT_PADS, RegRead32(PciIo, REG_OUTPUT_PADS) | 0x01111111);
+  RegWrite32(PciIo, SYS_OUTPUT_PADS, RegRead32(PciIo, SYS_OUTPUT_PADS) | SYS_OUTPUT_PADS_ON);
   return EFI_SUCCESS;
 }
 
@@ -293,8 +289,8 @@ EFI_STATUS StartDisplayEngine(ADAPTER_CONTEXT* Context) {
 
   EFI_STATUS Status = InitIndexedRegisters(Context);
   if (EFI_ERROR(Status)) return Status;
-  RegWrite32(PciIo, REG_ENGINE_CONFIG_A, 0x0000444F);
-  RegWrite32(PciIo, REG_ENGINE_CONFIG_B, 0x40800000);
+  RegWrite32(PciIo, SYS_ENGINE_CONFIG_A, SYS_ENGINE_CONFIG_A_VALUE);
+  RegWrite32(PciIo, SYS_ENGINE_CONFIG_B, SYS_ENGINE_CONFIG_B_VALUE);
   Status = InitMemoryController(Context);
   if (EFI_ERROR(Status)) return Status;
   Status = InitEngineClocks(Context);

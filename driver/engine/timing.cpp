@@ -1,6 +1,7 @@
 #include "driver/engine/timing.h"
 
-#include "driver/engine/engine_regs.h"
+#include "driver/hw/regmap/crtc.h"
+#include "driver/hw/regmap/scaler.h"
 #include "driver/hw/regs.h"
 
 const UINT32 BuiltInTimingTable[ModeCount][6] = {
@@ -150,26 +151,23 @@ void BuildCrtcTiming(const ADAPTER_CONTEXT* Context, UINT8 OutputChannel, CRTC_T
 void WriteCrtcTiming(ADAPTER_CONTEXT* Context, UINT8 Crtc, const CRTC_TIMING* Timing, UINT32 HSyncControl,
                      UINT32 VSyncControl) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
-  UINT32 Block = CrtcBlockOffset(Crtc);
-
-  RegWrite32(PciIo, Block + CRTC_H_SYNC, Timing->HSyncWord);
-  RegWrite32(PciIo, Block + CRTC_H_BLANK, Timing->HBlankWord);
-  RegWrite32(PciIo, Block + CRTC_H_TOTAL, Timing->HTotalReg);
-  RegWrite32(PciIo, Block + CRTC_V_SYNC, Timing->VSyncWord);
-  RegWrite32(PciIo, Block + CRTC_V_BLANK, Timing->VBlankWord);
-  RegWrite32(PciIo, Block + CRTC_V_TOTAL, Timing->VTotalReg);
-  RegWrite32(PciIo, Block + SCALER_H_BORDER, 0);
-  RegWrite32(PciIo, Block + SCALER_V_BORDER, 0);
-  if (Crtc == 0) {
-    RegWrite32(PciIo, CRTC1_TIMING_LATCH, 0);
-  } else {
-    RegWrite32(PciIo, CRTC2_TIMING_LATCH, 0x10000);
-  }
-  RegWrite32(PciIo, Block + CRTC_H_SYNC_CONTROL, Timing->HSyncPolarity ? (HSyncControl & ~1u) : (HSyncControl | 1u));
-  RegWrite32(PciIo, Block + CRTC_V_SYNC_CONTROL, Timing->VSyncPolarity ? (VSyncControl & ~1u) : (VSyncControl | 1u));
-  UINT32 Option = RegRead32(PciIo, Block + CRTC_OUTPUT_OPTION);
-  Option = Context->PanelFlag3 ? (Option | 1u) : (Option & ~1u);
-  RegWrite32(PciIo, Block + CRTC_OUTPUT_OPTION, Option);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_H_SYNC), Timing->HSyncWord);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_H_BLANK), Timing->HBlankWord);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_H_TOTAL), Timing->HTotalReg);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_V_SYNC), Timing->VSyncWord);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_V_BLANK), Timing->VBlankWord);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_V_TOTAL), Timing->VTotalReg);
+  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_H_BORDER), 0);
+  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_V_BORDER), 0);
+  const CRTC_UNIT& Unit = CrtcUnit(Crtc);
+  RegWrite32(PciIo, Unit.TimingLatch, Unit.TimingLatchValue);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_H_SYNC_CONTROL),
+             Timing->HSyncPolarity ? (HSyncControl & ~CRTC_SYNC_POSITIVE) : (HSyncControl | CRTC_SYNC_POSITIVE));
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_V_SYNC_CONTROL),
+             Timing->VSyncPolarity ? (VSyncControl & ~CRTC_SYNC_POSITIVE) : (VSyncControl | CRTC_SYNC_POSITIVE));
+  UINT32 Option = RegRead32(PciIo, CrtcReg(Crtc, CRTC_OUTPUT_OPTION));
+  Option = Context->PanelFlag3 ? (Option | CRTC_OUTPUT_OPTION_PANEL) : (Option & ~CRTC_OUTPUT_OPTION_PANEL);
+  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_OUTPUT_OPTION), Option);
 }
 
 UINT32 ComputeRefresh(UINT32 PixelClock, UINT32 HTotalReg, UINT32 VTotalReg) {

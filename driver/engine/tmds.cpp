@@ -1,31 +1,14 @@
 #include "driver/engine/tmds.h"
 
-#include "driver/engine/engine_regs.h"
 #include "driver/engine/timing.h"
+#include "driver/hw/edid.h"
+#include "driver/hw/regmap/tmds.h"
 #include "driver/hw/regs.h"
 
 namespace {
 
-constexpr UINT32 TMDS_CONTROL_ENABLE = 0x00000001;
-constexpr UINT32 TMDS_CONTROL_DUAL_LINK = 0x01000000;
-constexpr UINT32 TMDS_LANES_DUAL = 0x3E3E;
-constexpr UINT32 TMDS_LANES_SINGLE = 0x003E;
-constexpr UINT32 TMDS_DRIVE_VALUE = 0x00F2061D;
-constexpr UINT32 TMDS_PLL_RUN = 0x20000001;
-constexpr UINT32 TMDS_PLL_RESET = 0x00000002;
-constexpr UINT32 TMDS_PLL_CLOCK_OPTION = 0x10000000;
-constexpr UINT32 TMDS_PLL_PULSE = 0x80000000;
-constexpr UINT32 TMDS_FORMAT_NO_DITHER = 0x01010001;
-constexpr UINT32 TMDS_FORMAT_8BIT = 0x00101010;
-constexpr UINT32 TMDS_FORMAT_DITHER = 0x04000000;
-constexpr UINT32 TMDS_FORMAT_DITHER_CLEAR = 0x00010001;
-
 constexpr UINT32 CLOCK_OPTION_THRESHOLD = 13000;  // 130 MHz
 constexpr UINT32 VENDOR_DUAL_LINK_CLOCK = 16500;
-
-// EDID base-block fields consulted.
-constexpr UINT32 EDID_MANUFACTURER = 8;  // two bytes
-constexpr UINT32 EDID_PRODUCT = 10;      // two bytes
 
 const UINT8* EdidOf(const ADAPTER_CONTEXT* Context, UINT8 OutputChannel) {
   if (OutputChannel == 1) return Context->Edid1;
@@ -40,11 +23,11 @@ void DeriveConnectFlagB(ADAPTER_CONTEXT* Context, UINT8 Display) {
   if (Channel < 1 || Channel > 3) return;
   UINT32 Clock = DetailedTimingOf(Context, Channel)->PixelClock;
   const UINT8* E = EdidOf(Context, Channel);
-  BOOLEAN Vendor = E[EDID_MANUFACTURER] == 0x06 && E[EDID_MANUFACTURER + 1] == 0x10;
+  BOOLEAN Vendor = EdidIsVendorBlock(E);
 
   Context->ConnectFlagB = Clock >= CLOCK_OPTION_THRESHOLD;
   if (Vendor && Clock >= VENDOR_DUAL_LINK_CLOCK && Context->DualLinkTmds[Display]) Context->ConnectFlagB = 0;
-  if (Vendor && E[EDID_PRODUCT] == 0x1D && E[EDID_PRODUCT + 1] == 0x92) Context->ConnectFlagB = 0;
+  if (Vendor && E[EDID_PRODUCT_CODE] == 0x1D && E[EDID_PRODUCT_CODE + 1] == 0x92) Context->ConnectFlagB = 0;
 }
 
 }  // namespace
@@ -59,7 +42,7 @@ EFI_STATUS EnableTmds(ADAPTER_CONTEXT* Context) {
 
   RegWrite32(PciIo, TMDS_START, 1);
   RegWrite8(PciIo, TMDS_SOURCE, Context->CrtcIndex[Display]);
-  RegWrite32(PciIo, TMDS_SYNC, 1);
+  RegWrite32(PciIo, TMDS_SYNC, TMDS_SYNC_ON);
 
   UINT32 Lanes;
   Control |= TMDS_CONTROL_ENABLE;
@@ -99,8 +82,8 @@ EFI_STATUS EnableTmds(ADAPTER_CONTEXT* Context) {
   DelayMicroseconds(Context, 10);
   RegWrite32(PciIo, TMDS_PLL_CONTROL, Pll & ~TMDS_PLL_PULSE);
 
-  RegWrite32(PciIo, TMDS_SYNC, 0x101);
+  RegWrite32(PciIo, TMDS_SYNC, TMDS_SYNC_PULSE);
   DelayMicroseconds(Context, 10);
-  RegWrite32(PciIo, TMDS_SYNC, 1);
+  RegWrite32(PciIo, TMDS_SYNC, TMDS_SYNC_ON);
   return EFI_SUCCESS;
 }

@@ -10,25 +10,7 @@
 
 namespace {
 
-struct DDC_GPIO_BLOCK {
-  UINT32 Select;
-  UINT32 OutputLevel;
-  UINT32 OutputEnable;
-  UINT32 Input;
-};
-
-// Row 0 serves channel 1 and every value other than 2 or 3.
-const DDC_GPIO_BLOCK DdcGpioBlocks[3] = {
-    // Select  OutputLevel  OutputEnable  Input
-    {0x7E40, 0x7E44, 0x7E48, 0x7E4C},  // channel 1
-    {0x7E50, 0x7E54, 0x7E58, 0x7E5C},  // channel 2
-    {0x7E60, 0x7E64, 0x7E68, 0x7E6C},  // channel 3
-};
-
-// Bit 0 of each GPIO register is the clock line, bit 8 the data line.
-constexpr UINT32 kGpioClock = 0x001;
-constexpr UINT32 kGpioData = 0x100;
-constexpr UINT32 kGpioSelectBoth = kGpioClock | kGpioData;
+constexpr UINT32 kGpioSelectBoth = DDC_GPIO_CLOCK | DDC_GPIO_DATA;
 
 constexpr UINT32 kLineSettleUs = 5;        // after every line change
 constexpr UINT32 kStretchPollUs = 10;
@@ -44,11 +26,11 @@ UINT8 DdcLineState = 0;
 const DDC_GPIO_BLOCK& GpioBlock(const ADAPTER_CONTEXT* Context) {
   switch (Context->DdcChannel) {
     case 2:
-      return DdcGpioBlocks[1];
+      return DDC_GPIO_BLOCKS[1];
     case 3:
-      return DdcGpioBlocks[2];
+      return DDC_GPIO_BLOCKS[2];
     default:
-      return DdcGpioBlocks[0];
+      return DDC_GPIO_BLOCKS[0];
   }
 }
 
@@ -65,13 +47,17 @@ BOOLEAN ClockFailed(ADAPTER_CONTEXT* Context) { return DdcWaitClockHigh(Context)
 
 }  // namespace
 
+#ifndef QUOVAN_EFI_BUILD
+void DdcResetForHost() { DdcLineState = 0; }
+#endif
+
 // ---------------------------------------------------------------- lines
 
 void DdcApplyLines(ADAPTER_CONTEXT* Context, UINT8 State) {
   const DDC_GPIO_BLOCK& Block = GpioBlock(Context);
   UINT32 Enable = 0;
-  if ((State & DDC_DATA_DRIVEN) != 0 && (State & DDC_DATA_HIGH) == 0) Enable |= kGpioData;
-  if ((State & DDC_CLOCK_DRIVEN) != 0 && (State & DDC_CLOCK_HIGH) == 0) Enable |= kGpioClock;
+  if ((State & DDC_DATA_DRIVEN) != 0 && (State & DDC_DATA_HIGH) == 0) Enable |= DDC_GPIO_DATA;
+  if ((State & DDC_CLOCK_DRIVEN) != 0 && (State & DDC_CLOCK_HIGH) == 0) Enable |= DDC_GPIO_CLOCK;
   RegWrite32(Context->PciIo, Block.Select, kGpioSelectBoth);
   RegWrite32(Context->PciIo, Block.OutputLevel, 0);
   RegWrite32(Context->PciIo, Block.OutputEnable, Enable);
@@ -82,10 +68,10 @@ UINT8 DdcSampleLines(ADAPTER_CONTEXT* Context) {
   UINT32 Enable = RegRead32(Context->PciIo, Block.OutputEnable);
   UINT32 Input = RegRead32(Context->PciIo, Block.Input);
   UINT8 Status = 0;
-  if ((Enable & kGpioData) != 0) Status |= DDC_DATA_DRIVEN;
-  if ((Input & kGpioData) != 0) Status |= DDC_DATA_HIGH;
-  if ((Enable & kGpioClock) != 0) Status |= DDC_CLOCK_DRIVEN;
-  if ((Input & kGpioClock) != 0) Status |= DDC_CLOCK_HIGH;
+  if ((Enable & DDC_GPIO_DATA) != 0) Status |= DDC_DATA_DRIVEN;
+  if ((Input & DDC_GPIO_DATA) != 0) Status |= DDC_DATA_HIGH;
+  if ((Enable & DDC_GPIO_CLOCK) != 0) Status |= DDC_CLOCK_DRIVEN;
+  if ((Input & DDC_GPIO_CLOCK) != 0) Status |= DDC_CLOCK_HIGH;
   return Status;
 }
 
@@ -208,7 +194,7 @@ EFI_STATUS DdcReadByte(ADAPTER_CONTEXT* Context, UINT8* Value, UINT8 Ack) {
 BOOLEAN DdcProbe(ADAPTER_CONTEXT* Context) {
   for (UINT32 Attempt = 0; Attempt < kProbeAttempts; ++Attempt) {
     if (!EFI_ERROR(DdcStart(Context)) && !EFI_ERROR(DdcWriteByte(Context, DDC_EDID_WRITE))) {
-      DdcWriteByte(Context, 0x00);  // word address 0
+      DdcWriteByte(Context, DDC_EDID_WORD_ADDRESS_0);
       DdcStop(Context);
       Stall(kProbeSettleUs);
       return EFI_TRUE;
@@ -219,13 +205,34 @@ BOOLEAN DdcProbe(ADAPTER_CONTEXT* Context) {
   return EFI_FALSE;
 }
 
-// The auxiliary-device transfers ignore every status: on a board without
-// the device they read what the floating lines give (0xFF) and write nothing.
-UINT8 AuxRegRead(ADAPTER_CONTEXT* Context, UINT8 Register) {
+namespace {
+
+// Starts a transaction with the auxiliary device. Under the design's timing
+// every status is ignored and the transaction runs to its end whoever
+// answers; under the fast policy a device that does not acknowledge its
+// address gets the stop at once, and FALSE says so.
+BOOLEAN AuxAddress(ADAPTER_CONTEXT* Context) {
   Context->DdcChannel = DDC_AUX_CHANNEL;
   DdcResetBus(Context);
-  DdcStart(Context);
-  DdcWriteByte(Context, DDC_AUX_WRITE);
+  EFI_STATUS Status = DdcStart(Context);
+  if (EFI_ERROR(Status) && Context->FastStartup) return EFI_FALSE;
+  Status = DdcWriteByte(Context, DDC_AUX_WRITE);
+  if (EFI_ERROR(Status) && Context->FastStartup) {
+    DdcStop(Context);
+    return EFI_FALSE;
+  }
+  return EFI_TRUE;
+}
+
+// What a read on a bus nobody drives gives: the floating lines.
+constexpr UINT8 kAuxNoDevice = 0xFF;
+
+}  // namespace
+
+// On a board without the device the reads give what the floating lines
+// give (0xFF) and the writes go nowhere.
+UINT8 AuxRegRead(ADAPTER_CONTEXT* Context, UINT8 Register) {
+  if (!AuxAddress(Context)) return kAuxNoDevice;
   DdcWriteByte(Context, Register);
   DdcStart(Context);
   DdcWriteByte(Context, DDC_AUX_READ);
@@ -236,10 +243,7 @@ UINT8 AuxRegRead(ADAPTER_CONTEXT* Context, UINT8 Register) {
 }
 
 EFI_STATUS AuxRegWrite(ADAPTER_CONTEXT* Context, UINT8 Register, UINT8 Value) {
-  Context->DdcChannel = DDC_AUX_CHANNEL;
-  DdcResetBus(Context);
-  DdcStart(Context);
-  DdcWriteByte(Context, DDC_AUX_WRITE);
+  if (!AuxAddress(Context)) return EFI_NOT_FOUND;
   DdcWriteByte(Context, Register);
   DdcWriteByte(Context, Value);
   DdcStop(Context);
@@ -247,31 +251,31 @@ EFI_STATUS AuxRegWrite(ADAPTER_CONTEXT* Context, UINT8 Register, UINT8 Value) {
 }
 
 EFI_STATUS AuxDeviceConfigure(ADAPTER_CONTEXT* Context, UINT8 Register4C) {
-  AuxRegWrite(Context, 0x11, 0x10);
-  AuxRegWrite(Context, 0x4A, static_cast<UINT8>((AuxRegRead(Context, 0x4A) & 0xC4) | 0x38));
-  AuxRegWrite(Context, 0x4B, static_cast<UINT8>((AuxRegRead(Context, 0x4B) & 0xC0) | 0x1A));
-  AuxRegWrite(Context, 0x4D, 0x0B);
-  AuxRegWrite(Context, 0x4C, Register4C);
-  AuxRegWrite(Context, 0x4F, 0x03);
+  // Only the fast policy learns that nobody answered, and stops here.
+  if (EFI_ERROR(AuxRegWrite(Context, AUX_11, 0x10))) return EFI_NOT_FOUND;
+  AuxRegWrite(Context, AUX_4A, static_cast<UINT8>((AuxRegRead(Context, AUX_4A) & 0xC4) | 0x38));
+  AuxRegWrite(Context, AUX_4B, static_cast<UINT8>((AuxRegRead(Context, AUX_4B) & 0xC0) | 0x1A));
+  AuxRegWrite(Context, AUX_4D, 0x0B);
+  AuxRegWrite(Context, AUX_4C, Register4C);
+  AuxRegWrite(Context, AUX_4F, 0x03);
   return EFI_SUCCESS;
 }
 
 namespace {
 
-// Registers 0x50 to 0x5F, written in this order.
+// AUX_TABLE_FIRST onwards, one register each, in this order.
 const UINT8 AuxTable50[16] = {
     0x00, 0x05, 0x37, 0x0A, 0x5B, 0x0D, 0x5F, 0x0F,  //
     0x62, 0x16, 0x62, 0x16, 0x62, 0x16, 0x62, 0x16,  //
 };
-constexpr UINT8 kAuxTable50First = 0x50;
 
 }  // namespace
 
 EFI_STATUS AuxDeviceInit(ADAPTER_CONTEXT* Context) {
-  AuxDeviceConfigure(Context, kAuxDefaultRegister4C);
+  if (EFI_ERROR(AuxDeviceConfigure(Context, kAuxDefaultRegister4C))) return EFI_SUCCESS;
   for (UINT32 Index = 0; Index < sizeof(AuxTable50); ++Index) {
-    AuxRegWrite(Context, static_cast<UINT8>(kAuxTable50First + Index), AuxTable50[Index]);
+    AuxRegWrite(Context, static_cast<UINT8>(AUX_TABLE_FIRST + Index), AuxTable50[Index]);
   }
-  AuxRegWrite(Context, 0x4A, static_cast<UINT8>(AuxRegRead(Context, 0x4A) & 0xDF));
+  AuxRegWrite(Context, AUX_4A, static_cast<UINT8>(AuxRegRead(Context, AUX_4A) & 0xDF));
   return EFI_SUCCESS;
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "driver/core/context.h"
+#include "driver/hw/regmap/ddc.h"
 
 // Bits of the requested line state and of the sampled line status.
 #define DDC_CLOCK_HIGH 0x02     // requested high / input reads high
@@ -15,16 +16,15 @@
 #define DDC_CLOCK_DRIVEN 0x10   // under the driver's control / output enabled
 #define DDC_DATA_DRIVEN 0x20
 
-// I2C bus addresses, read/write bit included.
-#define DDC_EDID_WRITE 0xA0
-#define DDC_EDID_READ 0xA1
-#define DDC_AUX_WRITE 0x98
-#define DDC_AUX_READ 0x99
-#define DDC_AUX_CHANNEL 3
-
 // Acknowledge bit that the master sends after a byte it read.
 #define DDC_ACK 0
 #define DDC_NO_ACK 1
+
+#ifndef QUOVAN_EFI_BUILD
+// Host tests load the driver many times in one process; this puts the
+// module-wide line state back to its load-time 0.
+void DdcResetForHost();
+#endif
 
 // Lines.
 void DdcApplyLines(ADAPTER_CONTEXT* Context, UINT8 State);
@@ -50,6 +50,9 @@ EFI_STATUS DdcReadByte(ADAPTER_CONTEXT* Context, UINT8* Value, UINT8 Ack);
 // TRUE when the EDID memory answered; its word address is then 0.
 BOOLEAN DdcProbe(ADAPTER_CONTEXT* Context);
 UINT8 AuxRegRead(ADAPTER_CONTEXT* Context, UINT8 Register);
+// EFI_SUCCESS; under the fast policy EFI_NOT_FOUND when the device did not
+// acknowledge its address (the transaction then ends at once), and the
+// set-up stops after a first write nobody answered.
 EFI_STATUS AuxRegWrite(ADAPTER_CONTEXT* Context, UINT8 Register, UINT8 Value);
 EFI_STATUS AuxDeviceConfigure(ADAPTER_CONTEXT* Context, UINT8 Register4C);
 EFI_STATUS AuxDeviceInit(ADAPTER_CONTEXT* Context);

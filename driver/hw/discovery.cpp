@@ -87,17 +87,7 @@ const CONNECTOR_WIRING* WiringOfKind(UINT32 Kind) {
   return nullptr;
 }
 
-BOOLEAN IsVendorBlock(const UINT8* E) { return E[EDID_MANUFACTURER_ID] == 0x06 && E[EDID_MANUFACTURER_ID + 1] == 0x10; }
 
-BOOLEAN IsVersion13(const UINT8* E) { return E[EDID_VERSION] == 1 && E[EDID_REVISION] == 3; }
-
-BOOLEAN IsTvProduct(const UINT8* E) {
-  UINT8 Low = E[EDID_PRODUCT_CODE];
-  UINT8 High = E[EDID_PRODUCT_CODE + 1];
-  return (Low == 0x08 || Low == 0x0C) && High == 0x9D;
-}
-
-BOOLEAN IsDigitalInput(const UINT8* E) { return (E[EDID_VIDEO_INPUT] & EDID_VIDEO_INPUT_DIGITAL) != 0; }
 
 UINT8 VendorLinkType(const UINT8* E) { return E[kVendorLinkByte] & kVendorLinkTypeMask; }
 
@@ -124,9 +114,9 @@ void FinishTaking(ADAPTER_CONTEXT* Context) { Context->CurrentDisplay = static_c
 // Each judge returns TRUE when it took a display.
 BOOLEAN JudgePanel(ADAPTER_CONTEXT* Context, const CONNECTOR_WIRING* Wiring, const UINT8* E) {
   UINT8 D = Context->CurrentDisplay;
-  BOOLEAN Vendor = IsVendorBlock(E);
+  BOOLEAN Vendor = EdidIsVendorBlock(E);
   Context->EdidVendorMatch[D] = Vendor;
-  if (Vendor && IsVersion13(E) && VendorLinkType(E) == kVendorLinkPanelPassOver) return EFI_FALSE;
+  if (Vendor && EdidIsVersion13(E) && VendorLinkType(E) == kVendorLinkPanelPassOver) return EFI_FALSE;
   TakeDisplay(Context, Wiring);
   Context->ConnectedKinds |= CONNECTOR_PANEL;
   if (E[kVendorComponentByte] == kVendorComponent8Bit) Context->PixelComponent8Bit = 1;
@@ -138,10 +128,10 @@ BOOLEAN JudgePanel(ADAPTER_CONTEXT* Context, const CONNECTOR_WIRING* Wiring, con
 
 BOOLEAN JudgeDigital(ADAPTER_CONTEXT* Context, const CONNECTOR_WIRING* Wiring, const UINT8* E) {
   UINT8 D = Context->CurrentDisplay;
-  BOOLEAN Vendor = IsVendorBlock(E);
+  BOOLEAN Vendor = EdidIsVendorBlock(E);
   Context->EdidVendorMatch[D] = Vendor;
-  if (Vendor && IsVersion13(E) && VendorLinkType(E) == kVendorLinkDigitalPassOver) return EFI_FALSE;
-  if (!IsDigitalInput(E)) return EFI_FALSE;
+  if (Vendor && EdidIsVersion13(E) && VendorLinkType(E) == kVendorLinkDigitalPassOver) return EFI_FALSE;
+  if (!EdidIsDigitalInput(E)) return EFI_FALSE;
   TakeDisplay(Context, Wiring);
   Context->ConnectedKinds = static_cast<UINT16>(Context->ConnectedKinds | Wiring->Kind);
   Context->ModeSupportMask[D] |= DeclaredModes(E);
@@ -150,7 +140,7 @@ BOOLEAN JudgeDigital(ADAPTER_CONTEXT* Context, const CONNECTOR_WIRING* Wiring, c
 }
 
 BOOLEAN JudgeAnalogue(ADAPTER_CONTEXT* Context, const CONNECTOR_WIRING* Wiring, const UINT8* E) {
-  if (IsTvProduct(E) || IsDigitalInput(E)) return EFI_FALSE;
+  if (EdidIsTvProduct(E) || EdidIsDigitalInput(E)) return EFI_FALSE;
   UINT8 D = Context->CurrentDisplay;
   TakeDisplay(Context, Wiring);
   Context->ConnectedKinds = static_cast<UINT16>(Context->ConnectedKinds | Wiring->Kind);
@@ -161,9 +151,9 @@ BOOLEAN JudgeAnalogue(ADAPTER_CONTEXT* Context, const CONNECTOR_WIRING* Wiring, 
 
 BOOLEAN JudgeTelevision(ADAPTER_CONTEXT* Context, const CONNECTOR_WIRING* Wiring, const UINT8* E) {
   UINT8 D = Context->CurrentDisplay;
-  BOOLEAN Vendor = IsVendorBlock(E);
+  BOOLEAN Vendor = EdidIsVendorBlock(E);
   Context->EdidVendorMatch[D] = Vendor;
-  if (!Vendor || !IsVersion13(E) || !IsTvProduct(E)) return EFI_FALSE;
+  if (!Vendor || !EdidIsVersion13(E) || !EdidIsTvProduct(E)) return EFI_FALSE;
   TakeDisplay(Context, Wiring);
   Context->ConnectedKinds |= kTvConnectedKinds;
   UINT8 Standards = E[EDID_ESTABLISHED_TIMINGS + 2];
@@ -209,12 +199,19 @@ void DiscoverDisplays(ADAPTER_CONTEXT* Context) {
   // call has no block here and is not judged again.
   UINT8 Blocks[kChannels][EDID_BLOCK_SIZE];
   BOOLEAN ReadNow[kChannels] = {};
+  // Under the fast policy a channel that did not answer is not asked again
+  // in the same pass (several wiring rows share a channel).
+  BOOLEAN Silent[kChannels] = {};
 
   for (UINTN Row = 0; Row < CONNECTOR_WIRING_ROWS; ++Row) {
     const CONNECTOR_WIRING& Wiring = ConnectorWiring[Row];
     if (Wiring.Present != 1 || Wiring.Channel == 0 || Wiring.Channel > kChannels) continue;
+    if (Context->FastStartup && Silent[Wiring.Channel - 1]) continue;
     Context->DdcChannel = static_cast<UINT8>(Wiring.Channel);
-    if (!DdcProbe(Context)) continue;
+    if (!DdcProbe(Context)) {
+      Silent[Wiring.Channel - 1] = EFI_TRUE;
+      continue;
+    }
     DETAILED_TIMING* Timing = TimingOfChannel(Context, Wiring.Channel);
     if (Timing->Probed != 0) continue;
     // A block that cannot be read is still judged, from the 0xFF bytes the

@@ -2,9 +2,9 @@
 // checksum is checked: a block counts as read when the transfer succeeded.
 #include "driver/hw/edid.h"
 
-#include "driver/engine/dac.h"
+#include "driver/hw/dac.h"
 #include "driver/hw/ddc.h"
-#include "driver/platform/properties.h"
+#include "driver/hw/properties.h"
 
 const CONNECTOR_WIRING ConnectorWiring[CONNECTOR_WIRING_ROWS] = {
     // Kind  Channel  DdcRoute         CrtcCode  Present
@@ -52,8 +52,11 @@ constexpr UINT16 kDoubledTvWidth = 1440;
 constexpr UINT16 kDoubledTv525Lines = 480;
 constexpr UINT16 kDoubledTv625Lines = 576;
 
-constexpr UINT8 kVendorMatchId0 = 0x06;
-constexpr UINT8 kVendorMatchId1 = 0x10;
+constexpr UINT8 kVendorId0 = 0x06;
+constexpr UINT8 kVendorId1 = 0x10;
+constexpr UINT8 kTvProductLow1 = 0x08;
+constexpr UINT8 kTvProductLow2 = 0x0C;
+constexpr UINT8 kTvProductHigh = 0x9D;
 
 UINT16 U16(UINT32 Value) { return static_cast<UINT16>(Value); }
 
@@ -104,6 +107,23 @@ void CopyBytes(UINT8* Destination, const UINT8* Source, UINT32 Length) {
 }
 
 }  // namespace
+
+BOOLEAN EdidIsVendorBlock(const UINT8* Edid) {
+  return Edid[EDID_MANUFACTURER_ID] == kVendorId0 && Edid[EDID_MANUFACTURER_ID + 1] == kVendorId1;
+}
+
+BOOLEAN EdidIsVersion13(const UINT8* Edid) { return Edid[EDID_VERSION] == 1 && Edid[EDID_REVISION] == 3; }
+
+BOOLEAN EdidIsTvProduct(const UINT8* Edid) {
+  UINT8 Low = Edid[EDID_PRODUCT_CODE];
+  return (Low == kTvProductLow1 || Low == kTvProductLow2) && Edid[EDID_PRODUCT_CODE + 1] == kTvProductHigh;
+}
+
+BOOLEAN EdidIsDigitalInput(const UINT8* Edid) { return (Edid[EDID_VIDEO_INPUT] & EDID_VIDEO_INPUT_DIGITAL) != 0; }
+
+BOOLEAN IsTelevisionEdid(const UINT8* Edid) {
+  return EdidIsVendorBlock(Edid) && EdidIsVersion13(Edid) && EdidIsTvProduct(Edid);
+}
 
 // Both block numbers mean the base block: DdcProbe has set the address to 0.
 BOOLEAN ReadEdidBlock(ADAPTER_CONTEXT* Context, UINT8 Block, UINT8* Buffer) {
@@ -194,7 +214,7 @@ BOOLEAN ReadAndPublishEdid(ADAPTER_CONTEXT* Context, UINT8* Buffer, DETAILED_TIM
   Context->EdidBlock = 1;
   if (!ReadEdid(Context, Context->EdidBlock, Buffer, Context->DdcChannel)) return EFI_FALSE;
   AddDeviceProperty(Context, EdidPropertyName(Context->DdcChannel), EDID_BLOCK_SIZE, Buffer, EFI_FALSE);
-  BOOLEAN Digital = (Buffer[EDID_VIDEO_INPUT] & EDID_VIDEO_INPUT_DIGITAL) != 0 ? EFI_TRUE : EFI_FALSE;
+  BOOLEAN Digital = EdidIsDigitalInput(Buffer);
   return ParseDetailedTiming(Context, Timing, &Buffer[EDID_DESCRIPTOR_1], Digital);
 }
 
@@ -228,10 +248,7 @@ EFI_STATUS GetDisplayEdid(ADAPTER_CONTEXT* Context, UINT64 Kind, void* Buffer, U
       return EFI_BUFFER_TOO_SMALL;
     }
     CopyBytes(static_cast<UINT8*>(Buffer), Cached, EDID_BLOCK_SIZE);
-    Context->EdidVendorMatch[0] =
-        (Cached[EDID_MANUFACTURER_ID] == kVendorMatchId0 && Cached[EDID_MANUFACTURER_ID + 1] == kVendorMatchId1)
-            ? EFI_TRUE
-            : EFI_FALSE;
+    Context->EdidVendorMatch[0] = EdidIsVendorBlock(Cached);
     return EFI_SUCCESS;
   }
 
@@ -239,8 +256,7 @@ EFI_STATUS GetDisplayEdid(ADAPTER_CONTEXT* Context, UINT64 Kind, void* Buffer, U
   // beyond it need the segment pointer, which the driver does not drive.
   // Reading on would return segment 0 again as if it were those blocks.
   UINT8 ExtensionCount = Cached[EDID_EXTENSION_COUNT];
-  BOOLEAN Segmented = ExtensionCount > kBlocksPerSegment - 1;
-  if (Segmented) ExtensionCount = kBlocksPerSegment - 1;
+  if (ExtensionCount > kBlocksPerSegment - 1) ExtensionCount = kBlocksPerSegment - 1;
   UINT64 Required = (static_cast<UINT64>(ExtensionCount) + 1) * EDID_BLOCK_SIZE;
   if (*Size < Required) {
     *Size = Required;
@@ -248,6 +264,8 @@ EFI_STATUS GetDisplayEdid(ADAPTER_CONTEXT* Context, UINT64 Kind, void* Buffer, U
   }
   DdcProbe(Context);  // sets the word address; a failure shows in the read
   if (!ReadEdidWithExtensions(Context, ExtensionCount, static_cast<UINT8*>(Buffer))) return EFI_NOT_FOUND;
-  if (Segmented) *Size = Required;
+  // What was read, not what the buffer could have held: the rest of the
+  // caller's buffer is not EDID.
+  *Size = Required;
   return EFI_SUCCESS;
 }

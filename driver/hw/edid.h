@@ -52,6 +52,16 @@ T* SelectByChannel(UINT32 Channel, T* First, T* Second, T* Third) {
   }
 }
 
+// Identity tests on a base block (pure).
+// The board maker's own displays: manufacturer bytes 06 10.
+BOOLEAN EdidIsVendorBlock(const UINT8* Edid);
+BOOLEAN EdidIsVersion13(const UINT8* Edid);
+// Product bytes 08 9D or 0C 9D: the maker's television-class products.
+BOOLEAN EdidIsTvProduct(const UINT8* Edid);
+BOOLEAN EdidIsDigitalInput(const UINT8* Edid);
+// All three of vendor, version 1.3 and a television product.
+BOOLEAN IsTelevisionEdid(const UINT8* Edid);
+
 // Bus transactions on Context->DdcChannel.
 BOOLEAN ReadEdidBlock(ADAPTER_CONTEXT* Context, UINT8 Block, UINT8* Buffer);
 BOOLEAN ReadEdid(ADAPTER_CONTEXT* Context, UINT8 Block, UINT8* Buffer, UINT8 Channel);
@@ -65,6 +75,8 @@ BOOLEAN ParseDetailedTiming(ADAPTER_CONTEXT* Context, DETAILED_TIMING* Timing, c
 BOOLEAN ReadAndPublishEdid(ADAPTER_CONTEXT* Context, UINT8* Buffer, DETAILED_TIMING* Timing);
 EFI_STATUS ReadCachedEdids(ADAPTER_CONTEXT* Context);
 // Size in and out, in bytes. EFI_SUCCESS, EFI_BUFFER_TOO_SMALL (needed size
-// in *Size), EFI_NOT_FOUND or EFI_INVALID_PARAMETER. A display with two or
-// more extension blocks is answered with segment 0 alone, *Size set to 256.
+// in *Size), EFI_NOT_FOUND or EFI_INVALID_PARAMETER. A request above 128
+// bytes gets the base block and its extensions, *Size set to what was read;
+// a display with two or more extension blocks is answered with segment 0
+// alone (256 bytes).
 EFI_STATUS GetDisplayEdid(ADAPTER_CONTEXT* Context, UINT64 Kind, void* Buffer, UINT64* Size);

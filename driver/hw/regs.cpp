@@ -2,33 +2,13 @@
 // through these primitives, one PCI I/O call of count 1 each, uncached.
 #include "driver/hw/regs.h"
 
+#include "driver/hw/regmap/crtc.h"
+#include "driver/hw/regmap/engine2d.h"
+#include "driver/hw/regmap/indirect.h"
 #include "driver/lib/driverlib.h"
 
 namespace {
 
-// Index/data pairs of the three indirect spaces.
-//   space               index   data   write enable
-//   memory controller   0x70    0x74   index bit 23
-//   clock               0x08    0x0C   index bit 7
-//   indexed             0x30    0x34   none
-constexpr UINT32 kMcIndexReg = 0x70;
-constexpr UINT32 kMcDataReg = 0x74;
-constexpr UINT32 kMcWriteEnable = 0x00800000;
-constexpr UINT32 kMcWriteKeepMask = 0x007F0000;  // bits 16-22 survive a write
-constexpr UINT32 kMcReadKeepMask = 0xFF7F0000;   // bits 16-22 and 24-31 survive a read
-constexpr UINT32 kMcIndexMask = 0xFFFF;
-
-constexpr UINT32 kPllIndexReg = 0x08;
-constexpr UINT32 kPllDataReg = 0x0C;
-constexpr UINT32 kPllWriteEnable = 0x80;
-constexpr UINT32 kPllIndexMask = 0x7F;
-
-constexpr UINT32 kIndexedIndexReg = 0x30;
-constexpr UINT32 kIndexedDataReg = 0x34;
-
-// Memory-controller idle poll.
-constexpr UINT32 kMcStatusIndex = 0x08;
-constexpr UINT32 kMcIdleBit = 0x10;
 constexpr UINT32 kMcIdlePolls = 20;
 constexpr UINT32 kMcIdlePollDelayUs = 2;
 
@@ -37,52 +17,29 @@ constexpr UINT32 kTraceMcWriteFlag = 0x80000000;
 constexpr UINT32 kTraceDelayKey = 0xFFFFFFFF;
 constexpr UINT32 kTraceRecordBytes = 8;
 
-// 2D engine registers.
-constexpr UINT32 kEngineStatusReg = 0x0E40;
-constexpr UINT32 kEngineBusyBit = 0x80000000;
-constexpr UINT32 kEngineCommandReg = 0x146C;
-constexpr UINT32 kEngineColourReg = 0x147C;
-constexpr UINT32 kEngineDestReg = 0x1438;   // (Y << 16) | X
-constexpr UINT32 kEngineSizeReg = 0x1598;   // (W << 16) | H; writing it starts the operation
-constexpr UINT32 kSurfacePitchReg = 0x6120;  // CRTC 1 surface pitch in pixels
-
-constexpr UINT32 kEngineCommandCopy = 0x50C036F3;
-constexpr UINT32 kEngineCommandFill = 0x50F036F3;
-
-// EngineInit, in order.
-//   step  register  action
-//   1     0x402C    OR 0x00040000
-//   2     0x170C    OR 0x80000000
-//   3               engine-idle wait
-//   4     0x147C    0xFFFFFFFF
-//         0x1478    0
-//         0x15D8    0xFFFFFFFF
-//         0x15DC    0
-//   5     0x142C    pitch word from 0x6120
-//         0x1428    pitch word from 0x6120, read again
-//   6     0x16E8    0x1FFF1FFF
-//   7     0x146C    0x50C036F3
+// EngineInit, in order: enable bits, idle wait, start values, the two
+// pitch words, the clip, and the copy command.
 struct REGISTER_BITS {
   UINT32 Offset;
   UINT32 OrMask;
 };
 constexpr REGISTER_BITS kEngineEnableBits[] = {
-    {0x402C, 0x00040000},
-    {0x170C, 0x80000000},
+    // Register         OR
+    {ENGINE_ENABLE_1,   ENGINE_ENABLE_1_BIT},
+    {ENGINE_ENABLE_2,   ENGINE_ENABLE_2_BIT},
 };
 struct REGISTER_VALUE {
   UINT32 Offset;
   UINT32 Value;
 };
 constexpr REGISTER_VALUE kEngineStartValues[] = {
-    {0x147C, 0xFFFFFFFF},
-    {0x1478, 0},
-    {0x15D8, 0xFFFFFFFF},
-    {0x15DC, 0},
+    // Register            Value
+    {ENGINE_FILL_COLOUR,   0xFFFFFFFF},
+    {ENGINE_1478,   0},
+    {ENGINE_15D8,    0xFFFFFFFF},
+    {ENGINE_15DC,    0},
 };
-constexpr UINT32 kEnginePitchRegs[] = {0x142C, 0x1428};
-constexpr UINT32 kEnginePitchFlags = 0x40000040;
-constexpr REGISTER_VALUE kEngineClip = {0x16E8, 0x1FFF1FFF};
+constexpr UINT32 kEnginePitchRegs[] = {ENGINE_PITCH_WORD_1, ENGINE_PITCH_WORD_2};
 
 // The idle wait gives up after this many DelayMicroseconds(1) polls: each
 // lasts until the firmware's next timer tick, so about one second at a
@@ -104,10 +61,9 @@ void AppendTrace(ADAPTER_CONTEXT* Context, UINT32 Key, UINT32 Value) {
   Context->MrtLength += kTraceRecordBytes;
 }
 
-EFI_STATUS FirstError(EFI_STATUS First, EFI_STATUS Next) { return EFI_ERROR(First) ? First : Next; }
-
+// From CRTC 1's surface pitch: the engine draws on CRTC 1's surface.
 UINT32 EnginePitchWord(EFI_PCI_IO_PROTOCOL* PciIo) {
-  return ((RegRead32(PciIo, kSurfacePitchReg) / 16) << 22) | kEnginePitchFlags;
+  return ((RegRead32(PciIo, CRTC_SURFACE_PITCH) / 16) << ENGINE_PITCH_WORD_SHIFT) | ENGINE_PITCH_WORD_FLAGS;
 }
 
 }  // namespace
@@ -138,33 +94,39 @@ EFI_STATUS RegWrite32(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Offset, UINT32 Value) {
 }
 
 EFI_STATUS IndexedWrite(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Index, UINT32 Value) {
-  RegWrite32(PciIo, kIndexedIndexReg, Index);
-  return RegWrite32(PciIo, kIndexedDataReg, Value);
+  RegWrite32(PciIo, IDX_INDEX_REG, Index);
+  return RegWrite32(PciIo, IDX_DATA_REG, Value);
 }
 
 UINT32 McRead(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Index) {
-  UINT32 Old = RegRead32(PciIo, kMcIndexReg);
-  RegWrite32(PciIo, kMcIndexReg, (Old & kMcReadKeepMask) | (Index & kMcIndexMask));
-  return RegRead32(PciIo, kMcDataReg);
+  UINT32 Old = RegRead32(PciIo, MC_INDEX_REG);
+  RegWrite32(PciIo, MC_INDEX_REG, (Old & MC_READ_KEEP) | (Index & MC_INDEX_MASK));
+  return RegRead32(PciIo, MC_DATA_REG);
 }
 
 EFI_STATUS McWrite(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Index, UINT32 Value) {
-  UINT32 Old = RegRead32(PciIo, kMcIndexReg);
-  RegWrite32(PciIo, kMcIndexReg, (Old & kMcWriteKeepMask) | (Index & kMcIndexMask) | kMcWriteEnable);
-  return RegWrite32(PciIo, kMcDataReg, Value);
+  UINT32 Old = RegRead32(PciIo, MC_INDEX_REG);
+  RegWrite32(PciIo, MC_INDEX_REG, (Old & MC_WRITE_KEEP) | (Index & MC_INDEX_MASK) | MC_WRITE_ENABLE);
+  return RegWrite32(PciIo, MC_DATA_REG, Value);
 }
 
 UINT32 PllRead(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Index) {
-  RegWrite32(PciIo, kPllIndexReg, Index & kPllIndexMask);
-  return RegRead32(PciIo, kPllDataReg);
+  RegWrite32(PciIo, CLK_INDEX_REG, Index & CLK_INDEX_MASK);
+  return RegRead32(PciIo, CLK_DATA_REG);
 }
 
 EFI_STATUS PllWrite(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Index, UINT32 Value) {
-  RegWrite32(PciIo, kPllIndexReg, Index | kPllWriteEnable);
-  return RegWrite32(PciIo, kPllDataReg, Value);
+  RegWrite32(PciIo, CLK_INDEX_REG, Index | CLK_WRITE_ENABLE);
+  return RegWrite32(PciIo, CLK_DATA_REG, Value);
 }
 
 void DelayMicroseconds(ADAPTER_CONTEXT* Context, UINT32 Microseconds) {
+  // The timer waits for the firmware's next tick (10 ms on most); the fast
+  // policy busy-waits exactly what is asked.
+  if (Context->FastStartup) {
+    gBS->Stall(Microseconds);
+    return;
+  }
   UINT32 TriggerTime = Microseconds * 10;  // 100 ns units, 32-bit as the callers expect
   if (EFI_ERROR(gBS->SetTimer(Context->TimerEvent, TimerRelative, TriggerTime))) {
     return;
@@ -178,7 +140,7 @@ void DelayMicroseconds(ADAPTER_CONTEXT* Context, UINT32 Microseconds) {
 void WaitMcIdle(ADAPTER_CONTEXT* Context) {
   for (UINT32 Poll = 0; Poll < kMcIdlePolls; Poll++) {
     DelayMicroseconds(Context, kMcIdlePollDelayUs);
-    if (McRead(Context->PciIo, kMcStatusIndex) & kMcIdleBit) {
+    if (McRead(Context->PciIo, MC_STATUS) & MC_STATUS_IDLE) {
       return;
     }
   }
@@ -195,12 +157,12 @@ void DelayAndTrace(ADAPTER_CONTEXT* Context, UINT32 Microseconds) {
 }
 
 void WaitEngineIdle(ADAPTER_CONTEXT* Context) {
-  if (!(RegRead32(Context->PciIo, kEngineStatusReg) & kEngineBusyBit)) {
+  if (!(RegRead32(Context->PciIo, ENGINE_STATUS) & ENGINE_STATUS_BUSY)) {
     return;
   }
   for (UINT32 Poll = 0; Poll < kEngineIdlePolls; Poll++) {
     DelayMicroseconds(Context, 1);
-    if (!(RegRead32(Context->PciIo, kEngineStatusReg) & kEngineBusyBit)) {
+    if (!(RegRead32(Context->PciIo, ENGINE_STATUS) & ENGINE_STATUS_BUSY)) {
       return;
     }
   }
@@ -219,8 +181,8 @@ EFI_STATUS EngineInit(ADAPTER_CONTEXT* Context) {
   for (UINT32 Offset : kEnginePitchRegs) {
     RegWrite32(PciIo, Offset, EnginePitchWord(PciIo));
   }
-  RegWrite32(PciIo, kEngineClip.Offset, kEngineClip.Value);
-  RegWrite32(PciIo, kEngineCommandReg, kEngineCommandCopy);
+  RegWrite32(PciIo, ENGINE_CLIP, ENGINE_CLIP_VALUE);
+  RegWrite32(PciIo, ENGINE_COMMAND, ENGINE_CMD_COPY);
   return EFI_SUCCESS;
 }
 
@@ -229,10 +191,10 @@ EFI_STATUS EngineInit(ADAPTER_CONTEXT* Context) {
 EFI_STATUS EngineCopyRect(ADAPTER_CONTEXT* Context, UINT32 DestX, UINT32 DestY, UINT32 Width, UINT32 Height) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
   WaitEngineIdle(Context);
-  EFI_STATUS Status = RegWrite32(PciIo, kEngineCommandReg, kEngineCommandCopy);
-  Status = FirstError(Status, RegWrite32(PciIo, kEngineColourReg, 0xFFFFFFFF));
-  Status = FirstError(Status, RegWrite32(PciIo, kEngineDestReg, (DestY << 16) | DestX));
-  Status = FirstError(Status, RegWrite32(PciIo, kEngineSizeReg, (Width << 16) | Height));
+  EFI_STATUS Status = RegWrite32(PciIo, ENGINE_COMMAND, ENGINE_CMD_COPY);
+  Status = FirstError(Status, RegWrite32(PciIo, ENGINE_FILL_COLOUR, 0xFFFFFFFF));
+  Status = FirstError(Status, RegWrite32(PciIo, ENGINE_DEST_POSITION, (DestY << 16) | DestX));
+  Status = FirstError(Status, RegWrite32(PciIo, ENGINE_SIZE, (Width << 16) | Height));
   WaitEngineIdle(Context);
   return Status;
 }
@@ -241,9 +203,9 @@ EFI_STATUS EngineCopyRect(ADAPTER_CONTEXT* Context, UINT32 DestX, UINT32 DestY, 
 EFI_STATUS EngineFillRect(ADAPTER_CONTEXT* Context, UINT32 DestX, UINT32 DestY, UINT32 Width, UINT32 Height) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
   WaitEngineIdle(Context);
-  EFI_STATUS Status = RegWrite32(PciIo, kEngineCommandReg, kEngineCommandFill);
-  Status = FirstError(Status, RegWrite32(PciIo, kEngineDestReg, (DestY << 16) | DestX));
-  Status = FirstError(Status, RegWrite32(PciIo, kEngineSizeReg, (Width << 16) | Height));
+  EFI_STATUS Status = RegWrite32(PciIo, ENGINE_COMMAND, ENGINE_CMD_FILL);
+  Status = FirstError(Status, RegWrite32(PciIo, ENGINE_DEST_POSITION, (DestY << 16) | DestX));
+  Status = FirstError(Status, RegWrite32(PciIo, ENGINE_SIZE, (Width << 16) | Height));
   WaitEngineIdle(Context);
   return Status;
 }

@@ -4,9 +4,10 @@
 #pragma once
 
 #include "driver/core/context.h"
+#include "driver/hw/regmap/pci_config.h"
 
-#define REGISTER_BAR 2
-#define FRAME_BUFFER_BAR 0
+// For sequences of accesses that report the first failure.
+inline EFI_STATUS FirstError(EFI_STATUS First, EFI_STATUS Next) { return EFI_ERROR(First) ? First : Next; }
 
 UINT8 RegRead8(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Offset);
 EFI_STATUS RegWrite8(EFI_PCI_IO_PROTOCOL* PciIo, UINT32 Offset, UINT8 Value);

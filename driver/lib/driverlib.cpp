@@ -16,6 +16,7 @@ namespace {
 
 const CHAR8 kModuleName[] = "efidriverlib";
 const CHAR16 kDebugMaskVariable[] = u"EFIDebug";
+const CHAR16 kFastStartVariable[] = u"QuovanFastStart";
 
 // Lines named by the start-up reports; fixed, so the report text does not
 // move when this file is edited.
@@ -77,6 +78,19 @@ void ReadDebugMask() {
   for (UINTN Index = sizeof(Data); Index > 0; --Index) Mask = (Mask << 8) | Data[Index - 1];
   DebugMask = Mask;
   DebugMaskLoaded = EFI_TRUE;
+}
+
+BOOLEAN FastStartupChosen() {
+#if defined(QUOVAN_FAST_STARTUP) && QUOVAN_FAST_STARTUP
+  return EFI_TRUE;
+#else
+  if (gRT == nullptr || gRT->GetVariable == nullptr) return EFI_FALSE;
+  UINT8 Data[8] = {};
+  UINTN DataSize = sizeof(Data);
+  UINT32 Attributes = 0;
+  EFI_STATUS Status = gRT->GetVariable(kFastStartVariable, &kEfiGlobalVariableGuid, &Attributes, &DataSize, Data);
+  return !EFI_ERROR(Status) && DataSize >= 1 && Data[0] != 0;
+#endif
 }
 
 EFI_STATUS InstallDriverBindingProtocol(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* SystemTable,

@@ -29,6 +29,11 @@ EFI_STATUS InstallDriverProtocols(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* Syst
                                   EFI_DRIVER_CONFIGURATION_PROTOCOL* DriverConfiguration,
                                   EFI_DRIVER_DIAGNOSTICS_PROTOCOL* DriverDiagnostics);
 void ReadDebugMask();
+// The start-up policy for an adapter: fast when the image was built for it
+// (QUOVAN_FAST_STARTUP) or when the variable "QuovanFastStart" under the
+// EFI global-variable GUID holds a first byte other than 0; otherwise the
+// design's timing.
+BOOLEAN FastStartupChosen();
 // Every argument must fill a 64-bit slot (UINT64, INT64, UINTN, pointer);
 // see driver/lib/print.h for the conversions.
 void DebugOut(UINT64 Category, const CHAR8* Format, ...);

@@ -2,32 +2,20 @@
 // properties it publishes for the operating system.
 #include "driver/platform/adapter.h"
 
+#include "driver/core/devices.h"
 #include "driver/core/version.h"
 #include "driver/engine/timing.h"
 #include "driver/hw/modelist.h"
+#include "driver/hw/properties.h"
+#include "driver/hw/regmap/indirect.h"
+#include "driver/hw/regmap/pci_config.h"
+#include "driver/hw/regmap/system.h"
 #include "driver/hw/regs.h"
 #include "driver/lib/driverlib.h"
-#include "driver/platform/callbacks.h"
-#include "driver/platform/properties.h"
-#include "driver/uga/uga_draw.h"
+#include "driver/platform/nodes.h"
 
 namespace {
 
-const UINT32 kPciCommandOffset = 0x04;
-const UINT16 kPciCommandDecodeBits = 0x0007;  // I/O space, memory space, bus master
-const UINT32 kConfigSpaceSize = 256;
-const UINT32 kDeviceIdOffset = 0x02;
-const UINT32 kBar0Offset = 0x10;
-const UINT32 kBar1Offset = 0x14;
-const UINT32 kBar2Offset = 0x18;
-const UINT32 kBarAddressMask = 0xFFFFFF00U;
-
-const UINT32 kHwGpioRegister = 0x00E8;
-const UINT32 kMemoryTypeIndex = 0x2E;  // clock space; bits 27..24
-const UINT32 kMemoryTypeShift = 24;
-const UINT32 kMemoryTypeMask = 0x0F;
-
-const UINT16 kQuovanVendorId = 0x1F6B;
 const UINT32 kReferenceClock = 2700;  // 27 MHz in 10 kHz units
 const UINT32 kClockPublishScale = 10;  // 10 kHz units published as kHz
 
@@ -36,7 +24,6 @@ const UINT32 kDefaultEngineClock = 45000;  // 10 kHz units
 const UINT32 kDefaultMemoryClock = 40000;  // 10 kHz units
 const UINT64 kDriverVersion = QUOVAN_DRIVER_VERSION;
 
-const UINT8 kDefaultInverterCycle = 255;
 const UINT32 kDefaultPowerSequence[12] = {0, 0, 1, 200, 200, 1, 0, 400, 0, 0, 0, 0};
 
 // Published text. Sizes leave out the terminating zero, except the
@@ -78,14 +65,14 @@ UINT32 ReadLittleEndian32(const UINT8* Bytes) {
 }
 
 UINT32 BarAddress(const UINT8* ConfigSpace, UINT32 Offset) {
-  return ReadLittleEndian32(&ConfigSpace[Offset]) & kBarAddressMask;
+  return ReadLittleEndian32(&ConfigSpace[Offset]) & PCI_BAR_ADDRESS_MASK;
 }
 
 // Properties 1 to 4: configuration space and the three apertures.
 void PublishConfiguration(ADAPTER_CONTEXT* Context, const UINT8* ConfigSpace) {
-  const UINT32 FrameBuffer = BarAddress(ConfigSpace, kBar0Offset);
-  const UINT32 IoSpace = BarAddress(ConfigSpace, kBar1Offset);
-  const UINT32 Registers = BarAddress(ConfigSpace, kBar2Offset);
+  const UINT32 FrameBuffer = BarAddress(ConfigSpace, PCI_BAR0);
+  const UINT32 IoSpace = BarAddress(ConfigSpace, PCI_BAR1);
+  const UINT32 Registers = BarAddress(ConfigSpace, PCI_BAR2);
   const ADAPTER_PROPERTY Properties[] = {
       // Name                       Size  Value          Reverse      #
       {u"ZEY,PCIConfigSpace",       256,  ConfigSpace,   EFI_FALSE},  // 1
@@ -101,7 +88,7 @@ void PublishDescription(ADAPTER_CONTEXT* Context) {
   const UINT32 RefClk = kReferenceClock;
   const UINT32 Sclk = Context->EngineClock * kClockPublishScale;
   const UINT32 Mclk = Context->MemoryClock * kClockPublishScale;
-  const UINT16 VendorId = kQuovanVendorId;
+  const UINT16 VendorId = QUOVAN_PCI_VENDOR_ID;
   const UINT16 DeviceId = Context->DeviceId;
   const UINT32 HwGpio = Context->HwGpio;
 
@@ -142,13 +129,13 @@ static_assert(sizeof(kParentName) - 1 == 17, "name size");
 static_assert(sizeof(kModel) - 1 == 15, "model size");
 
 void SetStartingValues(ADAPTER_CONTEXT* Context) {
-  Context->MemoryTypeCode = (PllRead(Context->PciIo, kMemoryTypeIndex) >> kMemoryTypeShift) & kMemoryTypeMask;
+  Context->MemoryTypeCode = (PllRead(Context->PciIo, CLK_MEMORY_TYPE) >> CLK_MEMORY_TYPE_SHIFT) & CLK_MEMORY_TYPE_MASK;
   Context->EngineClock = kDefaultEngineClock;
   Context->MemoryClock = kDefaultMemoryClock;
   Context->DdcChannel = 1;
   Context->ConnectFlagA = 1;
   Context->ConnectFlagB = 1;
-  Context->InverterDefaultCycle = kDefaultInverterCycle;
+  Context->InverterDefaultCycle = DEFAULT_INVERTER_CYCLE;
   for (UINTN Display = 0; Display < DISPLAY_SLOTS; ++Display) {
     Context->OutputChannel[Display] = 1;
     Context->CrtcIndex[Display] = NO_CRTC;
@@ -166,20 +153,24 @@ void SetStartingValues(ADAPTER_CONTEXT* Context) {
   Context->ModeTimingTable = BuiltInTimingTable;
 }
 
-// The length of BAR 0 as the PCI bus driver describes it; 0 when it does
-// not, which leaves surfaces unchecked against the aperture.
-UINT64 FrameBufferApertureLength(EFI_PCI_IO_PROTOCOL* PciIo) {
+// BAR 0 as the PCI bus driver describes it: where it decodes (what a
+// loader writes to) and how long it is. Without a description the address
+// is the configuration BAR's and the length 0, which leaves surfaces
+// unchecked against the aperture.
+void ReadFrameBufferAperture(ADAPTER_CONTEXT* Context) {
+  EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
+  Context->FrameBufferAddress = Context->FrameBufferBase;
+  Context->FrameBufferSize = 0;
   VOID* Resources = nullptr;
   if (EFI_ERROR(PciIo->GetBarAttributes(PciIo, FRAME_BUFFER_BAR, nullptr, &Resources)) || Resources == nullptr) {
-    return 0;
+    return;
   }
   const auto* Descriptor = static_cast<const EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR*>(Resources);
-  UINT64 Length = 0;
   if (Descriptor->Desc == ACPI_ADDRESS_SPACE_DESCRIPTOR && Descriptor->ResType == ACPI_ADDRESS_SPACE_TYPE_MEM) {
-    Length = Descriptor->AddrLen;
+    Context->FrameBufferAddress = Descriptor->AddrRangeMin;
+    Context->FrameBufferSize = Descriptor->AddrLen;
   }
   if (EFI_ERROR(gBS->FreePool(Resources))) DebugOut(DEBUG_ERROR, "InitializeAdapter: FreePool refused\n");
-  return Length;
 }
 
 }  // namespace
@@ -204,15 +195,15 @@ EFI_STATUS InitializeAdapter(ADAPTER_CONTEXT* Context) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
 
   UINT16 Command = 0;
-  if (EFI_ERROR(PciIo->Pci.Read(PciIo, EfiPciIoWidthUint16, kPciCommandOffset, 1, &Command))) {
+  if (EFI_ERROR(PciIo->Pci.Read(PciIo, EfiPciIoWidthUint16, PCI_COMMAND, 1, &Command))) {
     return EFI_DEVICE_ERROR;
   }
-  Command = static_cast<UINT16>(Command | kPciCommandDecodeBits);
-  if (EFI_ERROR(PciIo->Pci.Write(PciIo, EfiPciIoWidthUint16, kPciCommandOffset, 1, &Command))) {
+  Command = static_cast<UINT16>(Command | PCI_COMMAND_DECODE);
+  if (EFI_ERROR(PciIo->Pci.Write(PciIo, EfiPciIoWidthUint16, PCI_COMMAND, 1, &Command))) {
     return EFI_DEVICE_ERROR;
   }
-  UINT8 ConfigSpace[kConfigSpaceSize];
-  if (EFI_ERROR(PciIo->Pci.Read(PciIo, EfiPciIoWidthUint8, 0, kConfigSpaceSize, ConfigSpace))) {
+  UINT8 ConfigSpace[PCI_CONFIG_SIZE];
+  if (EFI_ERROR(PciIo->Pci.Read(PciIo, EfiPciIoWidthUint8, 0, PCI_CONFIG_SIZE, ConfigSpace))) {
     return EFI_DEVICE_ERROR;
   }
 
@@ -224,10 +215,10 @@ EFI_STATUS InitializeAdapter(ADAPTER_CONTEXT* Context) {
                     EFI_PCI_IO_ATTRIBUTE_IO | EFI_PCI_IO_ATTRIBUTE_MEMORY | EFI_PCI_IO_ATTRIBUTE_BUS_MASTER,
                     nullptr);
 
-  Context->DeviceId = static_cast<UINT16>(ConfigSpace[kDeviceIdOffset] | ConfigSpace[kDeviceIdOffset + 1] << 8);
-  Context->FrameBufferBase = BarAddress(ConfigSpace, kBar0Offset);
-  Context->FrameBufferSize = FrameBufferApertureLength(PciIo);
-  Context->HwGpio = RegRead32(PciIo, kHwGpioRegister);
+  Context->DeviceId = static_cast<UINT16>(ConfigSpace[PCI_DEVICE_ID] | ConfigSpace[PCI_DEVICE_ID + 1] << 8);
+  Context->FrameBufferBase = BarAddress(ConfigSpace, PCI_BAR0);
+  ReadFrameBufferAperture(Context);
+  Context->HwGpio = RegRead32(PciIo, SYS_HW_GPIO);
 
   SetStartingValues(Context);
 
@@ -237,13 +228,5 @@ EFI_STATUS InitializeAdapter(ADAPTER_CONTEXT* Context) {
   }
 
   PublishDescription(Context);
-
-  Context->UgaDraw.GetMode = UgaDrawGetMode;
-  Context->UgaDraw.SetMode = UgaDrawSetMode;
-  Context->UgaDraw.Blt = UgaDrawBlt;
-  Context->ConfigInterface.Query = ConfigQuery;
-  Context->DisplayInterface.Reserved = 0;
-  Context->DisplayInterface.SetInfo = DisplaySetInfo;
-  Context->DisplayInterface.GetInfo = DisplayGetInfo;
   return EFI_SUCCESS;
 }

@@ -1,6 +1,6 @@
 // Context initialisation: enables the controller, gives a fresh adapter
-// context its starting values and timer event, installs the driver's
-// function pointers and publishes the adapter properties.
+// context its starting values and timer event, and publishes the adapter
+// properties. Start fills in the interfaces' function pointers.
 #pragma once
 
 #include "driver/core/context.h"

@@ -3,8 +3,10 @@
 // nothing here reads one.
 #include "driver/platform/callbacks.h"
 
-#include "driver/core/binding.h"
 #include "driver/hw/edid.h"
+#include "driver/hw/regmap/crtc.h"
+#include "driver/hw/regmap/scaler.h"
+#include "driver/hw/regmap/system.h"
 #include "driver/hw/regs.h"
 #include "driver/lib/driverlib.h"
 #include "driver/platform/nodes.h"
@@ -19,20 +21,8 @@ constexpr UINT32 kGetInfoSignatureLine = 1128;
 
 // ---------------------------------------------------------------- Query
 
-constexpr UINT32 kMemorySizeRegister = 0x00F8;
-constexpr UINT32 kDepthCodeMask = 0x03;  // 0: 8, 1: 16, 2: 32 bits per pixel
-
-struct QUERY_CRTC {
-  UINT32 SurfaceOffset;
-  UINT32 Pitch;  // in 4-byte units
-  UINT32 SourceSize;
-  UINT32 SurfaceControl;
-};
-const QUERY_CRTC kQueryCrtcs[] = {
-    // Offset  Pitch   Source  Control    CRTC
-    {0x6110,   0x6120, 0x6584, 0x6104},  // 1
-    {0x6910,   0x6920, 0x6D84, 0x6904},  // 2
-};
+// CRTC 1 is looked at first.
+constexpr UINT8 kQueryCrtcs[] = {0, 1};
 
 // ---------------------------------------------------------------- SetInfo
 
@@ -60,7 +50,7 @@ EFI_STATUS Reserved(ADAPTER_CONTEXT* Context, UINT8* Buffer) {
 // The context is gone afterwards, and both interfaces with it.
 EFI_STATUS Release(ADAPTER_CONTEXT* Context, UINT8* Buffer) {
   (void)Buffer;
-  return StopAdapter(Context);
+  return Context->ReleaseAdapter != nullptr ? Context->ReleaseAdapter(Context) : EFI_NOT_STARTED;
 }
 
 struct SET_INFO_KEY {
@@ -237,24 +227,23 @@ EFI_STATUS EFIAPI ConfigQuery(QUOVAN_CONFIG_INTERFACE* This, UINT64* FrameBuffer
   if (!Context->EngineStarted) return EFI_NOT_STARTED;
 
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
-  *MemorySize = RegRead32(PciIo, kMemorySizeRegister);
+  *MemorySize = RegRead32(PciIo, SYS_MEMORY_SIZE);
 
-  const QUERY_CRTC* Crtc = nullptr;
+  // The CRTC that shows something: a source size was written.
+  UINT8 Crtc = 0;
   UINT32 SourceSize = 0;
-  for (const QUERY_CRTC& Candidate : kQueryCrtcs) {
-    SourceSize = RegRead32(PciIo, Candidate.SourceSize);
-    if (SourceSize != 0) {
-      Crtc = &Candidate;
-      break;
-    }
+  for (UINT8 Candidate : kQueryCrtcs) {
+    Crtc = Candidate;
+    SourceSize = RegRead32(PciIo, CrtcReg(Crtc, SCALER_SOURCE_SIZE));
+    if (SourceSize != 0) break;
   }
-  if (Crtc == nullptr) return EFI_INVALID_PARAMETER;
+  if (SourceSize == 0) return EFI_INVALID_PARAMETER;
 
-  *FrameBufferAddress = Context->FrameBufferBase | RegRead32(PciIo, Crtc->SurfaceOffset);
-  *BytesPerRow = RegRead32(PciIo, Crtc->Pitch) * 4;
+  *FrameBufferAddress = Context->FrameBufferBase | RegRead32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_BASE));
+  *BytesPerRow = RegRead32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_PITCH)) * 4;
   *Width = SourceSize >> 16;
   *Height = SourceSize & 0xFFFF;
-  *BitsPerPixel = 8u << (RegRead8(PciIo, Crtc->SurfaceControl) & kDepthCodeMask);
+  *BitsPerPixel = 8u << (RegRead8(PciIo, CrtcReg(Crtc, CRTC_SURFACE_FORMAT)) & SURFACE_FORMAT_DEPTH_MASK);
   return EFI_SUCCESS;
 }
 

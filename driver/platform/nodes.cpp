@@ -7,7 +7,7 @@
 #include "driver/engine/outputs.h"
 #include "driver/engine/startup.h"
 #include "driver/hw/discovery.h"
-#include "driver/platform/properties.h"
+#include "driver/hw/properties.h"
 
 const UINT64 BuiltInConnectorTable[(BUILT_IN_CONNECTOR_ENTRIES + 1) * 2] = {
     // Type                  Flags                      Entry
@@ -33,13 +33,6 @@ constexpr UINT32 kPanelFlagHSync = 0x1;
 constexpr UINT32 kPanelFlagVSync = 0x2;
 constexpr UINT32 kPanelFlagOption = 0x4;
 
-constexpr UINT64 kSurfaceDepth = 32;
-constexpr UINT32 kDefaultPwmFrequency = 21000;
-constexpr UINT32 kDefaultInverterCycle = 255;
-constexpr UINT32 kPowerSequenceBytes = 48;
-
-constexpr UINT64 kTvStandard60Hz = 1;
-constexpr UINT64 kTvStandard50Hz = 2;
 constexpr UINT64 kTvMode60Hz = 17;
 constexpr UINT64 kTvMode50Hz = 18;
 
@@ -83,7 +76,7 @@ UINT32 ApplyInverter(ADAPTER_CONTEXT* Context, UINT32 Value) {
   return Context->InverterActiveHigh ? 3 : 2;
 }
 UINT32 ApplyPwmFrequency(ADAPTER_CONTEXT* Context, UINT32 Value) {
-  Context->BacklightPwmFrequency = Value != 0 ? Value : kDefaultPwmFrequency;
+  Context->BacklightPwmFrequency = Value != 0 ? Value : DEFAULT_PWM_FREQUENCY;
   return Context->BacklightPwmFrequency;
 }
 UINT32 ApplyLinkComponent(ADAPTER_CONTEXT* Context, UINT32 Value) {
@@ -238,7 +231,7 @@ EFI_STATUS SetPanelTiming(ADAPTER_CONTEXT* Context, const UINT8* Buffer) {
   for (UGA_MODE_RECORD* Mode : Modes) {
     Mode->HorizontalResolution = Context->PanelTiming[kPanelHActive];
     Mode->VerticalResolution = Context->PanelTiming[kPanelVActive];
-    Mode->ColorDepth = kSurfaceDepth;
+    Mode->ColorDepth = PANEL_SURFACE_DEPTH;
   }
   AssignConnector(Context, Context->ConnectorType[Display]);
   DescribePanelFromPlatform(Context);
@@ -268,9 +261,9 @@ BOOLEAN DescribePanelFromPlatform(ADAPTER_CONTEXT* Context) {
     GetPlatformValue(Context, &kLinkTypeKey, &Context->DisplayLinkType, sizeof(Context->DisplayLinkType));
     Property(Context, u"display-link-type", ApplyLinkType(Context, Context->DisplayLinkType));
     PublishRows(Context, kPanelRows, sizeof(kPanelRows) / sizeof(kPanelRows[0]));
-    Property(Context, u"display-inverter-default-cycle", kDefaultInverterCycle);
+    Property(Context, u"display-inverter-default-cycle", DEFAULT_INVERTER_CYCLE);
     ReadPowerSequence(Context);
-    SetDisplayProperty(Context, kNode0, u"display-power-sequence", kPowerSequenceBytes, Context->PowerSequence);
+    SetDisplayProperty(Context, kNode0, u"display-power-sequence", POWER_SEQUENCE_BYTES, Context->PowerSequence);
   }
   if (IsPanelOrDigital(Type)) PublishRows(Context, kLinkRows, sizeof(kLinkRows) / sizeof(kLinkRows[0]));
   return EFI_TRUE;
@@ -289,10 +282,10 @@ EFI_STATUS SetTvStandard(ADAPTER_CONTEXT* Context, UINT64 Standard) {
 
   UINT8 Display = static_cast<UINT8>(Context->DisplayCount);
   Context->CurrentDisplay = Display;
-  if (Standard == kTvStandard60Hz) {
+  if (Standard == TV_STANDARD_60HZ) {
     Context->TvUseNtsc[Display] = 1;
     Context->ModeIndex[Display] = kTvMode60Hz;
-  } else if (Standard == kTvStandard50Hz) {
+  } else if (Standard == TV_STANDARD_50HZ) {
     Context->TvUseNtsc[Display] = 0;
     Context->ModeIndex[Display] = kTvMode50Hz;
   } else {

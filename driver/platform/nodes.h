@@ -14,6 +14,14 @@ extern const UINT64 BuiltInConnectorTable[(BUILT_IN_CONNECTOR_ENTRIES + 1) * 2];
 #define CONNECTOR_FLAGS_ORIENTATION 0x0CULL
 #define CONNECTOR_FLAGS_SINGLE_LINK_PANEL 0x100ULL
 
+// Values the panel paths and the saved configuration share.
+constexpr UINT64 PANEL_SURFACE_DEPTH = 32;
+constexpr UINT32 DEFAULT_PWM_FREQUENCY = 21000;  // when the source gives 0
+constexpr UINT8 DEFAULT_INVERTER_CYCLE = 255;
+constexpr UINT32 POWER_SEQUENCE_BYTES = 48;
+constexpr UINT64 TV_STANDARD_60HZ = 1;
+constexpr UINT64 TV_STANDARD_50HZ = 2;
+
 // The largest width and height the link-limit record advertises.
 #define PLATFORM_MODE_LIMIT 8192
 

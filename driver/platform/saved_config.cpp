@@ -7,29 +7,13 @@
 #include "driver/hw/discovery.h"
 #include "driver/hw/edid.h"
 #include "driver/platform/nodes.h"
-#include "driver/platform/properties.h"
+#include "driver/hw/properties.h"
 
 namespace {
 
 const CHAR16 kNode0[] = u"0";
 
-constexpr UINT64 kSurfaceDepth = 32;
-constexpr UINT32 kDefaultPwmFrequency = 21000;
-constexpr UINT8 kDefaultInverterCycle = 255;
-constexpr UINT32 kPowerSequenceBytes = 48;
 constexpr UINTN kSavedPowerMembers = 7;
-
-constexpr UINT64 kTvStandard60Hz = 1;
-constexpr UINT64 kTvStandard50Hz = 2;
-
-// The vendor's television-class product, by EDID identity.
-constexpr UINT8 kTvVendor0 = 0x06;
-constexpr UINT8 kTvVendor1 = 0x10;
-constexpr UINT8 kTvProductLow1 = 0x08;
-constexpr UINT8 kTvProductLow2 = 0x0C;
-constexpr UINT8 kTvProductHigh = 0x9D;
-constexpr UINT8 kTvEdidVersion = 1;
-constexpr UINT8 kTvEdidRevision = 3;
 
 constexpr UINTN kEdidChecksum = 127;
 
@@ -122,14 +106,14 @@ const void* Inverter(ADAPTER_CONTEXT* Context, const UINT8* Panel, UINT32* Scrat
 }
 const void* PwmFrequency(ADAPTER_CONTEXT* Context, const UINT8* Panel, UINT32* Scratch) {
   UINT32 Value = ReadLe32(Panel + SAVED_PANEL_PWM_FREQUENCY);
-  Context->BacklightPwmFrequency = Value != 0 ? Value : kDefaultPwmFrequency;
+  Context->BacklightPwmFrequency = Value != 0 ? Value : DEFAULT_PWM_FREQUENCY;
   *Scratch = Context->BacklightPwmFrequency;
   return Scratch;
 }
 const void* InverterCycle(ADAPTER_CONTEXT* Context, const UINT8* Panel, UINT32* Scratch) {
   (void)Scratch;
   UINT8 Value = Panel[SAVED_PANEL_INVERTER_CYCLE];
-  Context->InverterDefaultCycle = Value != 0 ? Value : kDefaultInverterCycle;
+  Context->InverterDefaultCycle = Value != 0 ? Value : DEFAULT_INVERTER_CYCLE;
   return &Context->InverterDefaultCycle;
 }
 const void* PowerSequence(ADAPTER_CONTEXT* Context, const UINT8* Panel, UINT32* Scratch) {
@@ -166,7 +150,7 @@ const SAVED_PROPERTY_ROW kPanelProperties[] = {
     {u"display-inverter",                4,                   Inverter},
     {u"backlight-PWM-freq",              4,                   PwmFrequency},
     {u"display-inverter-default-cycle",  1,                   InverterCycle},
-    {u"display-power-sequence",          kPowerSequenceBytes, PowerSequence},
+    {u"display-power-sequence",          POWER_SEQUENCE_BYTES, PowerSequence},
 };
 
 const SAVED_PROPERTY_ROW kLinkProperties[] = {
@@ -255,11 +239,11 @@ void ApplyTiming(ADAPTER_CONTEXT* Context, UINT8 Display, const UINT8* Block) {
   UGA_MODE_RECORD& Current = Context->CurrentMode[Display];
   Current.HorizontalResolution = TimingWord(Block, kWordSurfaceWidth);
   Current.VerticalResolution = TimingWord(Block, kWordSurfaceHeight);
-  Current.ColorDepth = kSurfaceDepth;
+  Current.ColorDepth = PANEL_SURFACE_DEPTH;
   UGA_MODE_RECORD& Native = Context->NativeMode[Display];
   Native.HorizontalResolution = T->HActive;
   Native.VerticalResolution = T->VActive;
-  Native.ColorDepth = kSurfaceDepth;
+  Native.ColorDepth = PANEL_SURFACE_DEPTH;
 
   UINT16 Flags = TimingFlags(Block);
   Context->PanelFlagB0 = (Flags & SAVED_TIMING_HSYNC) != 0;
@@ -275,13 +259,6 @@ UINT32 ConnectorTypeOfCode(UINT8 Code) {
     if (Row.Code == Code) return Row.Type;
   }
   return 0;
-}
-
-BOOLEAN IsTelevisionEdid(const UINT8* Edid) {
-  return Edid[EDID_MANUFACTURER_ID] == kTvVendor0 && Edid[EDID_MANUFACTURER_ID + 1] == kTvVendor1 &&
-         Edid[EDID_VERSION] == kTvEdidVersion && Edid[EDID_REVISION] == kTvEdidRevision &&
-         (Edid[EDID_PRODUCT_CODE] == kTvProductLow1 || Edid[EDID_PRODUCT_CODE] == kTvProductLow2) &&
-         Edid[EDID_PRODUCT_CODE + 1] == kTvProductHigh;
 }
 
 BOOLEAN SavedOrientationMatches(const ADAPTER_CONTEXT* Context) {
@@ -327,7 +304,7 @@ EFI_STATUS ApplySavedConfiguration(ADAPTER_CONTEXT* Context) {
   const UINT8* Panel = Context->SavedConfig + Selected->Panel;
   UINT16 Flags = TimingFlags(Timing);
   if (IsTelevisionEdid(Edid)) {
-    SetTvStandard(Context, (Flags & SAVED_TIMING_TV_50HZ) != 0 ? kTvStandard50Hz : kTvStandard60Hz);
+    SetTvStandard(Context, (Flags & SAVED_TIMING_TV_50HZ) != 0 ? TV_STANDARD_50HZ : TV_STANDARD_60HZ);
     return SAVED_CONFIG_TELEVISION;
   }
 

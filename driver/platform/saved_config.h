@@ -53,7 +53,6 @@
 // nothing changed, when both display slots are taken.
 EFI_STATUS SetSavedConfiguration(ADAPTER_CONTEXT* Context, const UINT8* Buffer);
 EFI_STATUS ApplySavedConfiguration(ADAPTER_CONTEXT* Context);
-BOOLEAN IsTelevisionEdid(const UINT8* Edid);
 BOOLEAN SavedOrientationMatches(const ADAPTER_CONTEXT* Context);
 // Connector type for one of the platform's connector codes; 0 for none.
 UINT32 ConnectorTypeOfCode(UINT8 Code);

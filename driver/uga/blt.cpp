@@ -3,6 +3,9 @@
 // display the driver drives.
 #include "driver/uga/uga_draw.h"
 
+#include "driver/hw/regmap/crtc.h"
+#include "driver/hw/regmap/engine2d.h"
+#include "driver/hw/regmap/system.h"
 #include "driver/hw/regs.h"
 #include "driver/lib/driverlib.h"
 
@@ -10,24 +13,6 @@ namespace {
 
 const CHAR8 kModuleName[] = "quovanuga";
 constexpr UINT32 kBltSignatureLine = 78;
-
-constexpr UINT32 kCrtc1SurfaceBase = 0x6110;
-constexpr UINT32 kCrtc1SurfacePitch = 0x6120;
-constexpr UINT32 kCrtc2SurfaceBase = 0x6910;
-constexpr UINT32 kCrtc2SurfacePitch = 0x6920;
-
-constexpr UINT32 kEngineDestBase = 0x1404;
-constexpr UINT32 kEngineDestPitch = 0x1408;
-constexpr UINT32 kEngineSourceBase = 0x15AC;
-constexpr UINT32 kEngineSourcePitch = 0x15B0;
-constexpr UINT32 kEngineDirection = 0x16C0;
-constexpr UINT32 kEngineSourcePosition = 0x1434;
-constexpr UINT32 kEngineFillColour = 0x147C;
-// Read once after the surface set-up to flush the posted writes.
-constexpr UINT32 kEngineFlushRead = 0x00F8;
-
-constexpr UINT32 kLeftToRight = 0x1;
-constexpr UINT32 kTopToBottom = 0x2;
 
 constexpr UINTN kBytesPerPixel = 4;
 
@@ -45,23 +30,41 @@ struct SURFACE {
   UINT32 Pitch;  // pixels
 };
 
-EFI_STATUS FirstError(EFI_STATUS First, EFI_STATUS Next) { return EFI_ERROR(First) ? First : Next; }
-
 // The engine takes the surface of the display's CRTC for source and
 // destination alike. A surface that could not be read is not drawn on:
 // its rows would land elsewhere in the frame buffer.
 EFI_STATUS SelectSurface(ADAPTER_CONTEXT* Context, UINT32 Display, SURFACE* Surface) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
-  BOOLEAN Crtc1 = Context->CrtcIndex[Display] == 0;
-  EFI_STATUS Status = RegTryRead32(PciIo, Crtc1 ? kCrtc1SurfacePitch : kCrtc2SurfacePitch, &Surface->Pitch);
-  Status = FirstError(Status, RegTryRead32(PciIo, Crtc1 ? kCrtc1SurfaceBase : kCrtc2SurfaceBase, &Surface->Base));
+  // CrtcIndex 0 is CRTC 1; 1, and 255 for none, read CRTC 2.
+  UINT8 Crtc = Context->CrtcIndex[Display];
+  EFI_STATUS Status = RegTryRead32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_PITCH), &Surface->Pitch);
+  Status = FirstError(Status, RegTryRead32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_BASE), &Surface->Base));
   if (EFI_ERROR(Status)) return Status;
-  Status = RegWrite32(PciIo, kEngineDestPitch, Surface->Pitch * 4);
-  Status = FirstError(Status, RegWrite32(PciIo, kEngineSourcePitch, Surface->Pitch * 4));
-  Status = FirstError(Status, RegWrite32(PciIo, kEngineSourceBase, Surface->Base));
-  Status = FirstError(Status, RegWrite32(PciIo, kEngineDestBase, Surface->Base));
-  RegRead32(PciIo, kEngineFlushRead);
+  Status = RegWrite32(PciIo, ENGINE_DEST_PITCH, Surface->Pitch * 4);
+  Status = FirstError(Status, RegWrite32(PciIo, ENGINE_SRC_PITCH, Surface->Pitch * 4));
+  Status = FirstError(Status, RegWrite32(PciIo, ENGINE_SRC_OFFSET, Surface->Base));
+  Status = FirstError(Status, RegWrite32(PciIo, ENGINE_DEST_OFFSET, Surface->Base));
+  // Read back to flush the posted writes.
+  RegRead32(PciIo, SYS_MEMORY_SIZE);
   return Status;
+}
+
+// Whether the rectangle's pixels on the surface lie inside the frame-buffer
+// aperture (always, when its length is unknown): a mode whose surface
+// outgrew the aperture must not be drawn past its end.
+BOOLEAN InsideAperture(const ADAPTER_CONTEXT* Context, const SURFACE& Surface, UINTN X, UINTN Y, UINTN Width,
+                       UINTN Height) {
+  UINT64 Size = Context->FrameBufferSize;
+  if (Size == 0) return EFI_TRUE;
+  UINT64 RowBytes = static_cast<UINT64>(Surface.Pitch) * kBytesPerPixel;
+  if (Surface.Base >= Size) return EFI_FALSE;
+  UINT64 Room = Size - Surface.Base;
+  // The rectangle's last row starts at (Y + Height - 1) rows and ends
+  // (X + Width) pixels in; both bounded by the mode, so no sum wraps.
+  UINT64 LastRow = static_cast<UINT64>(Y) + Height - 1;
+  if (RowBytes != 0 && LastRow > Room / RowBytes) return EFI_FALSE;
+  UINT64 Tail = (static_cast<UINT64>(X) + Width) * kBytesPerPixel;
+  return LastRow * RowBytes <= Room && Tail <= Room - LastRow * RowBytes;
 }
 
 UINT32 Position(UINTN X, UINTN Y) { return ((UINT32)Y << 16) | (UINT32)X; }
@@ -70,7 +73,7 @@ EFI_STATUS FillOnEngine(ADAPTER_CONTEXT* Context, const EFI_UGA_PIXEL* BltBuffer
                         UINTN DestinationX, UINTN DestinationY, UINTN Width, UINTN Height) {
   // Rows of the buffer count Width pixels here, not Delta bytes.
   const EFI_UGA_PIXEL& Pixel = BltBuffer[SourceY * Width + SourceX];
-  EFI_STATUS Status = RegWrite32(Context->PciIo, kEngineFillColour,
+  EFI_STATUS Status = RegWrite32(Context->PciIo, ENGINE_FILL_COLOUR,
                                  ((UINT32)Pixel.Red << 16) | ((UINT32)Pixel.Green << 8) | Pixel.Blue);
   if (EFI_ERROR(Status)) return Status;
   return EngineFillRect(Context, (UINT32)DestinationX, (UINT32)DestinationY, (UINT32)Width, (UINT32)Height);
@@ -84,49 +87,41 @@ EFI_STATUS CopyOnEngine(ADAPTER_CONTEXT* Context, UINTN SourceX, UINTN SourceY, 
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
   UINT32 Direction = 0;
   // The other bits are written back as read, so a failed read must not be.
-  EFI_STATUS Status = RegTryRead32(PciIo, kEngineDirection, &Direction);
+  EFI_STATUS Status = RegTryRead32(PciIo, ENGINE_DIRECTION, &Direction);
   if (EFI_ERROR(Status)) return Status;
   if (SourceX < DestinationX) {
-    Direction &= ~kLeftToRight;
+    Direction &= ~ENGINE_DIRECTION_LEFT_TO_RIGHT;
     SourceX += Width;
     DestinationX += Width;
   } else {
-    Direction |= kLeftToRight;
+    Direction |= ENGINE_DIRECTION_LEFT_TO_RIGHT;
   }
   if (SourceY < DestinationY) {
-    Direction &= ~kTopToBottom;
+    Direction &= ~ENGINE_DIRECTION_TOP_TO_BOTTOM;
     SourceY += Height;
     DestinationY += Height;
   } else {
-    Direction |= kTopToBottom;
+    Direction |= ENGINE_DIRECTION_TOP_TO_BOTTOM;
   }
-  Status = RegWrite32(PciIo, kEngineDirection, Direction);
-  Status = FirstError(Status, RegWrite32(PciIo, kEngineSourcePosition, Position(SourceX, SourceY)));
+  Status = RegWrite32(PciIo, ENGINE_DIRECTION, Direction);
+  Status = FirstError(Status, RegWrite32(PciIo, ENGINE_SRC_POSITION, Position(SourceX, SourceY)));
   if (EFI_ERROR(Status)) return Status;
   return EngineCopyRect(Context, (UINT32)DestinationX, (UINT32)DestinationY, (UINT32)Width, (UINT32)Height);
 }
 
-// Row transfers stop at the first that fails: the caller learns of it, and
-// no later row is moved as if the earlier ones had been.
-EFI_STATUS ReadRows(ADAPTER_CONTEXT* Context, const SURFACE& Surface, UINT8* Buffer, UINTN SourceX, UINTN SourceY,
-                    UINTN DestinationX, UINTN DestinationY, UINTN Width, UINTN Height, UINTN Delta) {
+// One row per PCI I/O call between the screen rectangle at (ScreenX,
+// ScreenY) and the buffer rectangle at (BufferX, BufferY). The transfers
+// stop at the first that fails: the caller learns of it, and no later row
+// is moved as if the earlier ones had been.
+EFI_STATUS TransferRows(ADAPTER_CONTEXT* Context, const SURFACE& Surface, BOOLEAN ToScreen, UINT8* Buffer,
+                        UINTN ScreenX, UINTN ScreenY, UINTN BufferX, UINTN BufferY, UINTN Width, UINTN Height,
+                        UINTN Delta) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
+  EFI_PCI_IO_PROTOCOL_IO_MEM Transfer = ToScreen ? PciIo->Mem.Write : PciIo->Mem.Read;
   for (UINTN Row = 0; Row < Height; Row++) {
-    UINT64 Offset = Surface.Base + ((SourceY + Row) * Surface.Pitch + SourceX) * kBytesPerPixel;
-    EFI_STATUS Status = PciIo->Mem.Read(PciIo, EfiPciIoWidthUint32, FRAME_BUFFER_BAR, Offset, Width,
-                                        Buffer + (DestinationY + Row) * Delta + DestinationX * kBytesPerPixel);
-    if (EFI_ERROR(Status)) return Status;
-  }
-  return EFI_SUCCESS;
-}
-
-EFI_STATUS WriteRows(ADAPTER_CONTEXT* Context, const SURFACE& Surface, UINT8* Buffer, UINTN SourceX, UINTN SourceY,
-                     UINTN DestinationX, UINTN DestinationY, UINTN Width, UINTN Height, UINTN Delta) {
-  EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
-  for (UINTN Row = 0; Row < Height; Row++) {
-    UINT64 Offset = Surface.Base + ((DestinationY + Row) * Surface.Pitch + DestinationX) * kBytesPerPixel;
-    EFI_STATUS Status = PciIo->Mem.Write(PciIo, EfiPciIoWidthUint32, FRAME_BUFFER_BAR, Offset, Width,
-                                         Buffer + (SourceY + Row) * Delta + SourceX * kBytesPerPixel);
+    UINT64 Offset = Surface.Base + ((ScreenY + Row) * Surface.Pitch + ScreenX) * kBytesPerPixel;
+    EFI_STATUS Status = Transfer(PciIo, EfiPciIoWidthUint32, FRAME_BUFFER_BAR, Offset, Width,
+                                 Buffer + (BufferY + Row) * Delta + BufferX * kBytesPerPixel);
     if (EFI_ERROR(Status)) return Status;
   }
   return EFI_SUCCESS;
@@ -139,6 +134,13 @@ EFI_STATUS EFIAPI UgaDrawBlt(EFI_UGA_DRAW_PROTOCOL* This, EFI_UGA_PIXEL* BltBuff
                              UINTN DestinationX, UINTN DestinationY, UINTN Width, UINTN Height, UINTN Delta) {
   ADAPTER_CONTEXT* Context = ContextFromUgaDraw(This, kModuleName, kBltSignatureLine);
   if (Context == nullptr) return EFI_INVALID_PARAMETER;
+  return BltOnDisplays(Context, BltBuffer, BltOperation, SourceX, SourceY, DestinationX, DestinationY, Width, Height,
+                       Delta);
+}
+
+EFI_STATUS BltOnDisplays(ADAPTER_CONTEXT* Context, EFI_UGA_PIXEL* BltBuffer, EFI_UGA_BLT_OPERATION BltOperation,
+                         UINTN SourceX, UINTN SourceY, UINTN DestinationX, UINTN DestinationY, UINTN Width,
+                         UINTN Height, UINTN Delta) {
   if (!Context->EngineStarted) return EFI_DEVICE_ERROR;
 
   if ((UINTN)BltOperation >= (UINTN)EfiUgaBltMax || Width == 0 || Height == 0) return EFI_INVALID_PARAMETER;
@@ -161,18 +163,27 @@ EFI_STATUS EFIAPI UgaDrawBlt(EFI_UGA_DRAW_PROTOCOL* This, EFI_UGA_PIXEL* BltBuff
     EFI_TPL OldTpl = gBS->RaiseTPL(TPL_NOTIFY);
     SURFACE Surface = {0, 0};
     EFI_STATUS Status = SelectSurface(Context, Display, &Surface);
+    BOOLEAN Inside = BltOperation == EfiUgaVideoToBltBuffer
+                         ? InsideAperture(Context, Surface, SourceX, SourceY, Width, Height)
+                         : InsideAperture(Context, Surface, DestinationX, DestinationY, Width, Height) &&
+                               (BltOperation != EfiUgaVideoToVideo ||
+                                InsideAperture(Context, Surface, SourceX, SourceY, Width, Height));
+    if (!EFI_ERROR(Status) && !Inside) {
+      gBS->RestoreTPL(OldTpl);
+      return EFI_INVALID_PARAMETER;
+    }
     if (!EFI_ERROR(Status)) {
       switch (BltOperation) {
         case EfiUgaVideoFill:
           Status = FillOnEngine(Context, BltBuffer, SourceX, SourceY, DestinationX, DestinationY, Width, Height);
           break;
         case EfiUgaVideoToBltBuffer:
-          Status = ReadRows(Context, Surface, Buffer, SourceX, SourceY, DestinationX, DestinationY, Width, Height,
-                            Delta);
+          Status = TransferRows(Context, Surface, EFI_FALSE, Buffer, SourceX, SourceY, DestinationX, DestinationY,
+                                Width, Height, Delta);
           break;
         case EfiUgaBltBufferToVideo:
-          Status = WriteRows(Context, Surface, Buffer, SourceX, SourceY, DestinationX, DestinationY, Width, Height,
-                             Delta);
+          Status = TransferRows(Context, Surface, EFI_TRUE, Buffer, DestinationX, DestinationY, SourceX, SourceY,
+                                Width, Height, Delta);
           break;
         default:
           Status = CopyOnEngine(Context, SourceX, SourceY, DestinationX, DestinationY, Width, Height);

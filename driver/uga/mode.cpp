@@ -7,9 +7,10 @@
 #include "driver/engine/startup.h"
 #include "driver/engine/timing.h"
 #include "driver/hw/discovery.h"
+#include "driver/hw/regmap/system.h"
 #include "driver/hw/regs.h"
 #include "driver/lib/driverlib.h"
-#include "driver/platform/properties.h"
+#include "driver/hw/properties.h"
 
 namespace {
 
@@ -17,7 +18,6 @@ const CHAR8 kModuleName[] = "quovanuga";
 constexpr UINT32 kGetModeSignatureLine = 441;
 constexpr UINT32 kSetModeSignatureLine = 325;
 
-constexpr UINT32 kSwGpioReg = 0x01A4;
 constexpr UINT64 kDebugStartFailure = 0x80000000ULL;
 
 // What GetMode reports before the engine runs.
@@ -94,6 +94,12 @@ EFI_STATUS EFIAPI UgaDrawGetMode(EFI_UGA_DRAW_PROTOCOL* This, UINT32* Horizontal
       RefreshRate == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
+  GetDisplayMode(Context, HorizontalResolution, VerticalResolution, ColorDepth, RefreshRate);
+  return EFI_SUCCESS;
+}
+
+void GetDisplayMode(const ADAPTER_CONTEXT* Context, UINT32* HorizontalResolution, UINT32* VerticalResolution,
+                    UINT32* ColorDepth, UINT32* RefreshRate) {
   if (Context->EngineStarted) {
     const UGA_MODE_RECORD& Current = Context->CurrentMode[0];
     *HorizontalResolution = (UINT32)Current.HorizontalResolution;
@@ -106,14 +112,17 @@ EFI_STATUS EFIAPI UgaDrawGetMode(EFI_UGA_DRAW_PROTOCOL* This, UINT32* Horizontal
     *ColorDepth = kIdleDepth;
     *RefreshRate = kIdleRefresh;
   }
-  return EFI_SUCCESS;
 }
 
 EFI_STATUS EFIAPI UgaDrawSetMode(EFI_UGA_DRAW_PROTOCOL* This, UINT32 HorizontalResolution,
                                  UINT32 VerticalResolution, UINT32 ColorDepth, UINT32 RefreshRate) {
   ADAPTER_CONTEXT* Context = ContextFromUgaDraw(This, kModuleName, kSetModeSignatureLine);
   if (Context == nullptr) return EFI_INVALID_PARAMETER;
+  return SetDisplayMode(Context, HorizontalResolution, VerticalResolution, ColorDepth, RefreshRate);
+}
 
+EFI_STATUS SetDisplayMode(ADAPTER_CONTEXT* Context, UINT32 HorizontalResolution, UINT32 VerticalResolution,
+                          UINT32 ColorDepth, UINT32 RefreshRate) {
   DiscoverDisplays(Context);
 
   for (Context->CurrentDisplay = 0; Context->CurrentDisplay < Context->DisplayCount &&
@@ -137,7 +146,7 @@ EFI_STATUS EFIAPI UgaDrawSetMode(EFI_UGA_DRAW_PROTOCOL* This, UINT32 HorizontalR
 
   EFI_STATUS Status = ProgramDisplayOutputs(Context);
 
-  Context->SwGpioInfo = RegRead32(Context->PciIo, kSwGpioReg);
+  Context->SwGpioInfo = RegRead32(Context->PciIo, SYS_SW_GPIO);
   AddDeviceProperty(Context, u"ZEY,SWGPIO Info", sizeof(Context->SwGpioInfo), &Context->SwGpioInfo, EFI_TRUE);
 
   return EFI_ERROR(StartStatus) ? StartStatus : Status;

@@ -68,6 +68,27 @@ void RowWindow(const Axis& a, int64_t w, int64_t row, uint64_t fb_size, int64_t*
   }
 }
 
+// Walks the w x h destination pixels from (ax.first, ay.first) in the
+// engine's order, skipping those that cannot lie inside the aperture, and
+// calls pixel(i, j, at) with the byte offset of pixel i of row j; pixel
+// answers whether it wrote there. Returns the pixels written.
+template <typename Pixel>
+uint64_t WalkDestination(const Axis& ax, const Axis& ay, uint32_t w, uint32_t h, int64_t base, int64_t pitch,
+                         uint64_t fb_size, Pixel pixel) {
+  uint64_t written = 0;
+  for (int64_t j = 0; j < h; ++j) {
+    int64_t y = ay.first + j * ay.step;
+    if (y < 0) continue;
+    int64_t row = base + y * pitch;
+    int64_t lo, hi;
+    RowWindow(ax, w, row, fb_size, &lo, &hi);
+    for (int64_t i = lo; i < hi; ++i) {
+      if (pixel(i, j, row + (ax.first + i * ax.step) * 4)) ++written;
+    }
+  }
+  return written;
+}
+
 }  // namespace
 
 void Adapter::EngineStart(uint32_t size_word) {
@@ -98,18 +119,11 @@ void Adapter::EngineFill(uint32_t w, uint32_t h) {
   int64_t base = Stored(reg::kEngDstOffset);
   int64_t pitch = Stored(reg::kEngDstPitch);
   uint32_t colour = Stored(reg::kEngColour);
-  uint64_t written = 0;
-  for (int64_t j = 0; j < h; ++j) {
-    int64_t y = ay.first + j * ay.step;
-    if (y < 0) continue;
-    int64_t row = base + y * pitch;
-    int64_t lo, hi;
-    RowWindow(ax, w, row, config_.fb_size, &lo, &hi);
-    for (int64_t i = lo; i < hi; ++i) {
-      Store32(fb_ + row + (ax.first + i * ax.step) * 4, colour);
-    }
-    written += static_cast<uint64_t>(hi - lo);
-  }
+  auto fill = [&](int64_t, int64_t, int64_t at) {
+    Store32(fb_ + at, colour);
+    return true;
+  };
+  uint64_t written = WalkDestination(ax, ay, w, h, base, pitch, config_.fb_size, fill);
   stats_.engine_clipped += uint64_t{w} * h - written;
 }
 
@@ -123,23 +137,16 @@ void Adapter::EngineCopy(uint32_t w, uint32_t h) {
   Axis sx = MakeAxis(spos & 0xFFFF, ltr), sy = MakeAxis(spos >> 16, ttb);
   int64_t dbase = Stored(reg::kEngDstOffset), dpitch = Stored(reg::kEngDstPitch);
   int64_t sbase = Stored(reg::kEngSrcOffset), spitch = Stored(reg::kEngSrcPitch);
-  uint64_t written = 0;
-  for (int64_t j = 0; j < h; ++j) {
-    int64_t ydst = dy.first + j * dy.step;
-    int64_t ysrc = sy.first + j * sy.step;
-    if (ydst < 0) continue;
-    int64_t row = dbase + ydst * dpitch;
-    int64_t lo, hi;
-    RowWindow(dx, w, row, config_.fb_size, &lo, &hi);
-    for (int64_t i = lo; i < hi; ++i) {
-      uint64_t from;
-      if (!PixelInside(sx.first + i * sx.step, ysrc, sbase, spitch, config_.fb_size, &from)) {
-        continue;  // nothing to read: the destination pixel is left alone
-      }
-      Store32(fb_ + row + (dx.first + i * dx.step) * 4, Load32(fb_ + from));
-      ++written;
+  auto copy = [&](int64_t i, int64_t j, int64_t at) {
+    uint64_t from;
+    // Nothing to read: the destination pixel is left alone.
+    if (!PixelInside(sx.first + i * sx.step, sy.first + j * sy.step, sbase, spitch, config_.fb_size, &from)) {
+      return false;
     }
-  }
+    Store32(fb_ + at, Load32(fb_ + from));
+    return true;
+  };
+  uint64_t written = WalkDestination(dx, dy, w, h, dbase, dpitch, config_.fb_size, copy);
   stats_.engine_clipped += uint64_t{w} * h - written;
 }
 

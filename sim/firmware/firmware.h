@@ -294,7 +294,16 @@ class Firmware {
     std::vector<uint8_t> data;
   };
 
-  HandleRecord* FindHandle(EFI_HANDLE handle) const;
+  // The record behind a handle or event pointer while it is alive.
+  template <typename Record>
+  static Record* FindAlive(const std::vector<std::unique_ptr<Record>>& records, const void* p) {
+    if (p == nullptr) return nullptr;
+    for (const auto& r : records) {
+      if (r.get() == p) return r->alive ? r.get() : nullptr;
+    }
+    return nullptr;
+  }
+  HandleRecord* FindHandle(EFI_HANDLE handle) const { return FindAlive(handles_, handle); }
   static ProtocolRecord* FindProtocol(HandleRecord* h, const EFI_GUID& guid);
   EFI_HANDLE NewHandle();
   void RetireIfEmpty(HandleRecord* h);
@@ -306,7 +315,12 @@ class Firmware {
   std::vector<EFI_HANDLE> ChildrenOf(EFI_HANDLE controller, EFI_HANDLE agent) const;
   EFI_STATUS ConnectOne(EFI_HANDLE controller, EFI_HANDLE* driver_images, EFI_DEVICE_PATH_PROTOCOL* remaining);
 
-  EventRecord* FindEvent(EFI_EVENT event) const;
+  EventRecord* FindEvent(EFI_EVENT event) const { return FindAlive(events_, event); }
+  // FindEvent for an event service; an unknown or closed event is a fault.
+  EventRecord* EventFor(EFI_EVENT event, const char* service);
+  // An event checked or waited for: an unsignalled wait event's notify runs
+  // first; true when it was signalled, and the signal is taken.
+  bool TakeSignal(EventRecord* e);
   void DeliverTick(uint64_t tick_ns);
   void Signal(EventRecord* e);
   void DispatchNotifies(EFI_TPL above);

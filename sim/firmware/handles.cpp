@@ -34,14 +34,6 @@ size_t DevicePathSize(const EFI_DEVICE_PATH_PROTOCOL* path) {
 
 bool SameGuid(const EFI_GUID& a, const EFI_GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-Firmware::HandleRecord* Firmware::FindHandle(EFI_HANDLE handle) const {
-  if (handle == nullptr) return nullptr;
-  for (const auto& h : handles_) {
-    if (h.get() == handle) return h->alive ? h.get() : nullptr;
-  }
-  return nullptr;
-}
-
 bool Firmware::IsHandle(EFI_HANDLE handle) const { return FindHandle(handle) != nullptr; }
 
 Firmware::ProtocolRecord* Firmware::FindProtocol(HandleRecord* h, const EFI_GUID& guid) {

@@ -139,12 +139,10 @@ void Firmware::RestoreTpl(EFI_TPL tpl) {
 
 // ---- Events ----------------------------------------------------------------------
 
-Firmware::EventRecord* Firmware::FindEvent(EFI_EVENT event) const {
-  if (event == nullptr) return nullptr;
-  for (const auto& e : events_) {
-    if (e.get() == event) return e->alive ? e.get() : nullptr;
-  }
-  return nullptr;
+Firmware::EventRecord* Firmware::EventFor(EFI_EVENT event, const char* service) {
+  EventRecord* e = FindEvent(event);
+  if (e == nullptr) RecordFault(FaultKind::kBadEvent, service, Hex(event));
+  return e;
 }
 
 bool Firmware::IsLiveEvent(EFI_EVENT event) const { return FindEvent(event) != nullptr; }
@@ -194,11 +192,8 @@ EFI_STATUS Firmware::CreateEvent(uint32_t type, EFI_TPL notify_tpl, EFI_EVENT_NO
 }
 
 EFI_STATUS Firmware::SetTimer(EFI_EVENT event, EFI_TIMER_DELAY type, uint64_t trigger_100ns) {
-  EventRecord* e = FindEvent(event);
-  if (e == nullptr) {
-    RecordFault(FaultKind::kBadEvent, "SetTimer", Hex(event));
-    return EFI_INVALID_PARAMETER;
-  }
+  EventRecord* e = EventFor(event, "SetTimer");
+  if (e == nullptr) return EFI_INVALID_PARAMETER;
   if ((e->type & EVT_TIMER) == 0) return EFI_INVALID_PARAMETER;
   if (type != TimerCancel && type != TimerPeriodic && type != TimerRelative) return EFI_INVALID_PARAMETER;
   e->armed = false;
@@ -246,11 +241,8 @@ void Firmware::DispatchNotifies(EFI_TPL above) {
 }
 
 EFI_STATUS Firmware::SignalEvent(EFI_EVENT event) {
-  EventRecord* e = FindEvent(event);
-  if (e == nullptr) {
-    RecordFault(FaultKind::kBadEvent, "SignalEvent", Hex(event));
-    return EFI_INVALID_PARAMETER;
-  }
+  EventRecord* e = EventFor(event, "SignalEvent");
+  if (e == nullptr) return EFI_INVALID_PARAMETER;
   Signal(e);
   DispatchNotifies(tpl_);
   return EFI_SUCCESS;
@@ -259,30 +251,27 @@ EFI_STATUS Firmware::SignalEvent(EFI_EVENT event) {
 // While unsignalled, each call lets the clock run to the next tick: a poll
 // loop costs what it costs on the real firmware and always comes to an end.
 EFI_STATUS Firmware::CheckEvent(EFI_EVENT event) {
-  EventRecord* e = FindEvent(event);
-  if (e == nullptr) {
-    RecordFault(FaultKind::kBadEvent, "CheckEvent", Hex(event));
-    return EFI_INVALID_PARAMETER;
-  }
+  EventRecord* e = EventFor(event, "CheckEvent");
+  if (e == nullptr) return EFI_INVALID_PARAMETER;
   if ((e->type & EVT_NOTIFY_SIGNAL) != 0) return EFI_INVALID_PARAMETER;
-  if (!e->signalled && (e->type & EVT_NOTIFY_WAIT) != 0 && e->notify != nullptr) {
-    e->notify_pending = true;
-    DispatchNotifies(tpl_);
-  }
-  if (e->signalled) {
-    e->signalled = false;
-    return EFI_SUCCESS;
-  }
+  if (TakeSignal(e)) return EFI_SUCCESS;
   AdvanceNs(NextTickNs() - now_ns_);
   return EFI_NOT_READY;
 }
 
-EFI_STATUS Firmware::CloseEvent(EFI_EVENT event) {
-  EventRecord* e = FindEvent(event);
-  if (e == nullptr) {
-    RecordFault(FaultKind::kBadEvent, "CloseEvent", Hex(event));
-    return EFI_INVALID_PARAMETER;
+bool Firmware::TakeSignal(EventRecord* e) {
+  if (!e->signalled && (e->type & EVT_NOTIFY_WAIT) != 0 && e->notify != nullptr) {
+    e->notify_pending = true;
+    DispatchNotifies(tpl_);
   }
+  if (!e->signalled) return false;
+  e->signalled = false;
+  return true;
+}
+
+EFI_STATUS Firmware::CloseEvent(EFI_EVENT event) {
+  EventRecord* e = EventFor(event, "CloseEvent");
+  if (e == nullptr) return EFI_INVALID_PARAMETER;
   e->alive = false;
   e->armed = false;
   e->notify_pending = false;
@@ -294,9 +283,8 @@ EFI_STATUS Firmware::WaitForEvent(size_t count, EFI_EVENT* events, size_t* index
   if (tpl_ != TPL_APPLICATION) return EFI_UNSUPPORTED;
   for (uint64_t spin = 0; spin < kWaitTickLimit; ++spin) {
     for (size_t i = 0; i < count; ++i) {
-      EventRecord* e = FindEvent(events[i]);
+      EventRecord* e = EventFor(events[i], "WaitForEvent");
       if (e == nullptr) {
-        RecordFault(FaultKind::kBadEvent, "WaitForEvent", Hex(events[i]));
         *index = i;
         return EFI_INVALID_PARAMETER;
       }
@@ -304,12 +292,7 @@ EFI_STATUS Firmware::WaitForEvent(size_t count, EFI_EVENT* events, size_t* index
         *index = i;
         return EFI_INVALID_PARAMETER;
       }
-      if (!e->signalled && e->notify != nullptr) {
-        e->notify_pending = true;
-        DispatchNotifies(tpl_);
-      }
-      if (e->signalled) {
-        e->signalled = false;
+      if (TakeSignal(e)) {
         *index = i;
         return EFI_SUCCESS;
       }

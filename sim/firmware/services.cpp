@@ -30,6 +30,20 @@ uint32_t Crc32(const void* data, size_t size) {
   return ~crc;
 }
 
+// A table zeroed, with the header of a revision 2.70 table of its kind.
+template <typename Table>
+void OpenTable(Table* table, uint64_t signature) {
+  std::memset(table, 0, sizeof *table);
+  table->Hdr.Signature = signature;
+  table->Hdr.Revision = (2U << 16) | 70U;
+  table->Hdr.HeaderSize = sizeof *table;
+}
+// The header's CRC32, over the whole table once it is filled in.
+template <typename Table>
+void SealTable(Table* table) {
+  table->Hdr.CRC32 = Crc32(table, sizeof *table);
+}
+
 // ---- Task priority and memory --------------------------------------------------
 
 EFI_TPL EFIAPI SvcRaiseTpl(EFI_TPL tpl) {
@@ -520,11 +534,8 @@ Console::Console() : proto_{}, mode_{}, name_("ConOut") {
 // ---- The tables -----------------------------------------------------------------------------------------
 
 void Firmware::InitTables() {
-  std::memset(&boot_services_, 0, sizeof boot_services_);
   EFI_BOOT_SERVICES& bs = boot_services_;
-  bs.Hdr.Signature = EFI_BOOT_SERVICES_SIGNATURE;
-  bs.Hdr.Revision = (2U << 16) | 70U;
-  bs.Hdr.HeaderSize = sizeof bs;
+  OpenTable(&bs, EFI_BOOT_SERVICES_SIGNATURE);
   bs.RaiseTPL = SvcRaiseTpl;
   bs.RestoreTPL = SvcRestoreTpl;
   bs.AllocatePages = SvcAllocatePages;
@@ -569,13 +580,10 @@ void Firmware::InitTables() {
   bs.CopyMem = SvcCopyMem;
   bs.SetMem = SvcSetMem;
   bs.CreateEventEx = SvcCreateEventEx;
-  bs.Hdr.CRC32 = Crc32(&bs, sizeof bs);
+  SealTable(&bs);
 
-  std::memset(&runtime_services_, 0, sizeof runtime_services_);
   EFI_RUNTIME_SERVICES& rt = runtime_services_;
-  rt.Hdr.Signature = EFI_RUNTIME_SERVICES_SIGNATURE;
-  rt.Hdr.Revision = (2U << 16) | 70U;
-  rt.Hdr.HeaderSize = sizeof rt;
+  OpenTable(&rt, EFI_RUNTIME_SERVICES_SIGNATURE);
   rt.GetTime = SvcGetTime;
   rt.SetTime = SvcSetTime;
   rt.GetWakeupTime = SvcGetWakeupTime;
@@ -590,7 +598,7 @@ void Firmware::InitTables() {
   rt.UpdateCapsule = SvcUpdateCapsule;
   rt.QueryCapsuleCapabilities = SvcQueryCapsuleCapabilities;
   rt.QueryVariableInfo = SvcQueryVariableInfo;
-  rt.Hdr.CRC32 = Crc32(&rt, sizeof rt);
+  SealTable(&rt);
 
   ConsoleAccess::Name(con_out_, "ConOut");
   ConsoleAccess::Name(std_err_, "StdErr");
@@ -600,11 +608,8 @@ void Firmware::InitTables() {
   CreateEvent(EVT_NOTIFY_WAIT, TPL_NOTIFY, ConInWaitNotify, nullptr, &con_in_.WaitForKey, Site::kTest);
 
   vendor_ = u"Quovan host firmware";
-  std::memset(&system_table_, 0, sizeof system_table_);
   EFI_SYSTEM_TABLE& st = system_table_;
-  st.Hdr.Signature = EFI_SYSTEM_TABLE_SIGNATURE;
-  st.Hdr.Revision = (2U << 16) | 70U;
-  st.Hdr.HeaderSize = sizeof st;
+  OpenTable(&st, EFI_SYSTEM_TABLE_SIGNATURE);
   st.FirmwareVendor = vendor_.data();
   st.FirmwareRevision = 0x00010000;
   EFI_HANDLE console = nullptr;
@@ -622,7 +627,7 @@ void Firmware::InitTables() {
   st.BootServices = &boot_services_;
   st.NumberOfTableEntries = 0;
   st.ConfigurationTable = nullptr;
-  st.Hdr.CRC32 = Crc32(&st, sizeof st);
+  SealTable(&st);
 }
 
 }  // namespace sim

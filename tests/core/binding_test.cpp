@@ -200,12 +200,15 @@ TEST_P(StopFailureTest, KeepsTheAdapterFullyStarted) {
 INSTANTIATE_TEST_SUITE_P(
     EveryStep, StopFailureTest,
     ::testing::Values(
-        // Without the platform UGA Draw is the only interface.
-        StopFailure{"UninstallProtocolInterface", 1, EFI_ACCESS_DENIED, EFI_NOT_STARTED, false},
-        // Configuration, display, UGA Draw: what was already removed comes back.
+        // Newest first: Graphics Output, then UGA Draw (refused: EFI_NOT_STARTED).
+        StopFailure{"UninstallProtocolInterface", 1, EFI_ACCESS_DENIED, EFI_ACCESS_DENIED, false},
+        StopFailure{"UninstallProtocolInterface", 2, EFI_ACCESS_DENIED, EFI_NOT_STARTED, false},
+        // Display, configuration, Graphics Output, UGA Draw: what was already
+        // removed comes back.
         StopFailure{"UninstallProtocolInterface", 1, EFI_ACCESS_DENIED, EFI_ACCESS_DENIED, true},
         StopFailure{"UninstallProtocolInterface", 2, EFI_ACCESS_DENIED, EFI_ACCESS_DENIED, true},
-        StopFailure{"UninstallProtocolInterface", 3, EFI_ACCESS_DENIED, EFI_NOT_STARTED, true},
+        StopFailure{"UninstallProtocolInterface", 3, EFI_ACCESS_DENIED, EFI_ACCESS_DENIED, true},
+        StopFailure{"UninstallProtocolInterface", 4, EFI_ACCESS_DENIED, EFI_NOT_STARTED, true},
         StopFailure{"Pci.Read", 1, EFI_DEVICE_ERROR, EFI_DEVICE_ERROR, true},
         StopFailure{"Pci.Write", 1, EFI_DEVICE_ERROR, EFI_DEVICE_ERROR, true},
         StopFailure{"CloseProtocol", 1, EFI_INVALID_PARAMETER, EFI_INVALID_PARAMETER, true}));

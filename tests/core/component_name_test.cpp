@@ -3,7 +3,7 @@
 #include <string>
 
 #include "core_fixture.h"
-#include "driver/core/component_name.h"
+#include "driver/binding/component_name.h"
 #include "driver/core/devices.h"
 
 namespace coretest {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "driver/core/binding.h"
+#include "driver/binding/binding.h"
 #include "driver/lib/driverlib.h"
 #include "efi/efi.h"
 #include "sim/firmware/firmware.h"

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "sim/adapter/kt270_pci_device.h"
+#include "sim/edid/edid_builder.h"
 #include "sim/platform/platform_stand_in.h"
-#include "tests/support/edid_builder.h"
 #include "tests/support/rig.h"
 
 namespace ddc_test {
@@ -24,8 +24,8 @@ inline kt270::I2cFaults Faults(uint32_t stretch_us, int32_t nak_after, bool stuc
 // A base block with a 1920x1080 first descriptor (148.5 MHz, separate
 // sync), byte 126 = extensions, and extension blocks full of their index.
 inline std::vector<uint8_t> MakeEdid(unsigned extensions, bool digital = true) {
-  testsupport::EdidBuilder e;
-  e.Product(0x34, 0x12).Input(digital ? 0x80 : 0x0E).Detailed(testsupport::Fields1080p(0x1E));
+  simedid::EdidBuilder e;
+  e.Product(0x34, 0x12).Input(digital ? 0x80 : 0x0E).Detailed(simedid::Timing1080p(0x1E));
   for (unsigned i = 72; i < 126; ++i) e.Byte(i, static_cast<uint8_t>(i * 7));
   for (unsigned b = 1; b <= extensions; ++b) {
     std::vector<uint8_t> block(128);

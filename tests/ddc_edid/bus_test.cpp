@@ -423,7 +423,7 @@ TEST(GetDisplayEdid, LongerSizesReadTheExtensionsLive) {
   for (uint64_t request : {256u, 300u}) {
     size = request;
     ASSERT_EQ(EFI_SUCCESS, GetDisplayEdid(&bench.context, 4, buffer.data(), &size));
-    EXPECT_EQ(request, size);
+    EXPECT_EQ(256u, size);  // what was read, whatever the buffer could hold
     EXPECT_TRUE(std::equal(bench.digital.begin(), bench.digital.end(), buffer.begin()));
     EXPECT_TRUE(std::all_of(buffer.begin() + 256, buffer.end(), [](uint8_t b) { return b == 0x5A; }));
   }
@@ -431,6 +431,7 @@ TEST(GetDisplayEdid, LongerSizesReadTheExtensionsLive) {
   std::fill(buffer.begin(), buffer.end(), 0x5A);
   size = 256;
   ASSERT_EQ(EFI_SUCCESS, GetDisplayEdid(&bench.context, 8, buffer.data(), &size));
+  EXPECT_EQ(128u, size);
   EXPECT_TRUE(std::equal(bench.analogue.begin(), bench.analogue.end(), buffer.begin()));
   EXPECT_TRUE(std::all_of(buffer.begin() + 128, buffer.end(), [](uint8_t b) { return b == 0x5A; }));
   // The display gone: the long read fails even though the cache is valid.

@@ -11,10 +11,10 @@
 #include "driver/core/context.h"
 #include "efi/efi.h"
 #include "sim/adapter/kt270_pci_device.h"
+#include "sim/edid/edid_builder.h"
 #include "sim/firmware/firmware.h"
 #include "sim/firmware/pci_io.h"
 #include "sim/platform/platform_stand_in.h"
-#include "tests/support/edid_builder.h"
 #include "tests/support/rig.h"
 
 namespace discovery_test {
@@ -22,9 +22,9 @@ namespace discovery_test {
 // A base block: header, a plain manufacturer, version 1.3, analogue or
 // digital input, no established timings, and a 1920 x 1080 first descriptor
 // at 148.5 MHz with separate sync (totals 2200 x 1125).
-inline testsupport::EdidBuilder EdidFor(bool digital) {
-  testsupport::EdidBuilder e;
-  e.Product(0x34, 0x12).Input(digital ? 0x80 : 0x0E).Detailed(testsupport::Fields1080p(0x1E));
+inline simedid::EdidBuilder EdidFor(bool digital) {
+  simedid::EdidBuilder e;
+  e.Product(0x34, 0x12).Input(digital ? 0x80 : 0x0E).Detailed(simedid::Timing1080p(0x1E));
   return e;
 }
 inline std::vector<uint8_t> MakeEdid(bool digital) { return EdidFor(digital).Build(); }

@@ -12,15 +12,15 @@
 #include "driver/engine/timing.h"
 #include "driver/hw/modelist.h"
 #include "sim/adapter/kt270_pci_device.h"
+#include "sim/edid/edid_builder.h"
 #include "sim/firmware/firmware.h"
 #include "sim/platform/platform_stand_in.h"
-#include "tests/support/edid_builder.h"
 #include "tests/support/rig.h"
 #include "tests/support/trace_ops.h"
 
 namespace engine_test {
 
-using testsupport::EdidBuilder;
+using simedid::EdidBuilder;
 using testsupport::Op;
 using testsupport::W32;
 using testsupport::W8;
@@ -46,6 +46,11 @@ inline DETAILED_TIMING MakeDetailed(uint16_t clock, uint16_t ha, uint16_t hblank
 inline DETAILED_TIMING Timing1080p() { return MakeDetailed(14850, 1920, 280, 88, 44, 1080, 45, 4, 5); }
 inline DETAILED_TIMING Timing1680x1050() { return MakeDetailed(14625, 1680, 560, 104, 176, 1050, 39, 3, 6); }
 inline DETAILED_TIMING Timing1280x1024() { return MakeDetailed(10800, 1280, 408, 48, 112, 1024, 42, 1, 3); }
+// The same timing as the descriptor of a monitor's EDID.
+inline simedid::DetailedTiming Descriptor(const DETAILED_TIMING& t) {
+  return {t.PixelClock, t.HActive, t.HBlank, t.HSyncOffset, t.HSyncWidth, t.VActive, t.VBlank, t.VSyncOffset,
+          t.VSyncWidth};
+}
 
 class EngineBench {
  public:

@@ -151,7 +151,7 @@ TEST(DisplayOutputs, DefaultDisplayLightsBothAnalogueOutputs) {
 
 TEST(DisplayOutputs, DigitalMonitorAtItsNativeDetailedTiming) {
   EngineBench bench;
-  bench.Plug(Connector::kDigital, EdidBuilder().Digital().Detailed(Timing1080p()).Build());
+  bench.Plug(Connector::kDigital, EdidBuilder().Digital().Detailed(Descriptor(Timing1080p())).Build());
   bench.UseDetailed(CONNECTOR_DIGITAL2, 0, 1, Timing1080p(), 800, 600);
   bench.context()->UseNativeMode[0] = 1;
   kt270::MonitorView view = Light(bench, Connector::kDigital);
@@ -176,7 +176,7 @@ TEST(DisplayOutputs, DigitalMonitorAtItsNativeDetailedTiming) {
 
 TEST(DisplayOutputs, RequestScaledOntoALargerNativeRaster) {
   EngineBench bench;
-  bench.Plug(Connector::kDigital, EdidBuilder().Digital().Detailed(Timing1680x1050()).Build());
+  bench.Plug(Connector::kDigital, EdidBuilder().Digital().Detailed(Descriptor(Timing1680x1050())).Build());
   bench.UseDetailed(CONNECTOR_DIGITAL2, 0, 1, Timing1680x1050(), 1280, 1024);
   kt270::MonitorView view = Light(bench, Connector::kDigital);
   EXPECT_EQ(Sync::kInSync, view.sync) << view.reason;
@@ -198,7 +198,7 @@ TEST(DisplayOutputs, RequestScaledOntoALargerNativeRaster) {
 
 TEST(DisplayOutputs, ScalerRefusalFallsBackToTheNativeMode) {
   EngineBench bench;
-  bench.Plug(Connector::kDigital, EdidBuilder().Digital().Detailed(Timing1680x1050()).Build());
+  bench.Plug(Connector::kDigital, EdidBuilder().Digital().Detailed(Descriptor(Timing1680x1050())).Build());
   bench.UseDetailed(CONNECTOR_DIGITAL2, 0, 1, Timing1680x1050(), 1280, 1024);
   bench.context()->EngineClock = 14624;  // one below the pixel clock
   kt270::MonitorView view = Light(bench, Connector::kDigital);  // the TMDS enable's status

@@ -26,8 +26,8 @@
 
 #include "driver/core/context.h"
 #include "efi/efi.h"
+#include "sim/edid/edid_builder.h"
 #include "sim/platform/platform_stand_in.h"
-#include "tests/support/edid_builder.h"
 #include "tests/support/rig.h"
 
 namespace {
@@ -90,7 +90,7 @@ class Run {
     options.adapter = config;
     rig_ = std::make_unique<testsupport::Rig>(options);
     rig_->InstallPlatform(true, true);
-    testsupport::EdidBuilder edid;
+    simedid::EdidBuilder edid;
     // 1024 x 768 at 65 MHz, declaring 800 x 600 and 1024 x 768 at 60 Hz.
     edid.Digital().Established(35, 0).Established(36, 3).Detailed(6500, 1024, 320, 24, 136, 768, 38, 3, 6);
     rig_->Plug(kt270::Connector::kDigital, edid.Build());

@@ -10,30 +10,18 @@
 // so that the log shows which entries the firmware used and what they
 // returned. The wrappers are taken out again before the app exits.
 #include "efi/efi.h"
+#include "tests/firmware/app_support.h"
 #include "tests/firmware/debugcon.h"
 #include "tests/firmware/kt_fake_pci.h"
 
+using app::LOADED_IMAGE;
+using app::Opens;
+using app::OurDriver;
 using debugcon::JsonLine;
 using debugcon::ReadTsc;
 
 namespace {
 
-// Only this app needs them, so they live here rather than in efi/.
-constexpr EFI_GUID kComponentName2Guid = {
-    0x6A7A5CFF, 0xE8D9, 0x4F70, {0xBA, 0xDA, 0x75, 0xAB, 0x30, 0x25, 0xCE, 0x14}};
-struct LOADED_IMAGE {
-  UINT32 Revision;
-  EFI_HANDLE ParentHandle;
-  EFI_SYSTEM_TABLE* SystemTable;
-  EFI_HANDLE DeviceHandle;
-  EFI_DEVICE_PATH_PROTOCOL* FilePath;
-  VOID* Reserved;
-  UINT32 LoadOptionsSize;
-  VOID* LoadOptions;
-  // image base, size, types and Unload follow; not needed here
-};
-
-constexpr char16_t kDriverName[] = u"ZEL Quovan UGA Driver 01.00.121";
 constexpr char16_t kControllerName[] = u"ZEL Quovan KT270 Video Adapter";
 
 EFI_BOOT_SERVICES* gBS;
@@ -41,36 +29,8 @@ EFI_RUNTIME_SERVICES* gRT;
 EFI_HANDLE gImage;
 UINT64 gTscPerUs = 1;
 
-bool SameString(const CHAR16* a, const CHAR16* b) {
-  if (!a || !b) return false;
-  while (*a && *a == *b) ++a, ++b;
-  return *a == *b;
-}
-
-// True when the UCS-2 command line holds the given word as an argument.
-bool HasArgument(const LOADED_IMAGE* image, const char* word) {
-  if (!image || !image->LoadOptions) return false;
-  const CHAR16* s = static_cast<const CHAR16*>(image->LoadOptions);
-  UINTN n = image->LoadOptionsSize / sizeof(CHAR16);
-  for (UINTN i = 0; i < n; ++i) {
-    if (i > 0 && s[i - 1] != u' ') continue;
-    UINTN k = 0;
-    while (word[k] && i + k < n && s[i + k] == (CHAR16)word[k]) ++k;
-    if (!word[k] && (i + k == n || s[i + k] == u' ' || s[i + k] == 0)) return true;
-  }
-  return false;
-}
-
 UINT64 ElapsedUs(UINT64 since) { return (ReadTsc() - since) / gTscPerUs; }
 UINT64 UptimeMs() { return ReadTsc() / gTscPerUs / 1000; }
-
-// The TSC against the firmware's Stall, once; all times below are TSC based.
-void CalibrateTsc() {
-  UINT64 t0 = ReadTsc();
-  gBS->Stall(20000);
-  UINT64 ticks = ReadTsc() - t0;
-  gTscPerUs = ticks / 20000 ? ticks / 20000 : 1;
-}
 
 // ---- Driver Binding spy ----------------------------------------------------
 struct BindingSpy {
@@ -222,8 +182,7 @@ void RemoveUgaSpy(EFI_HANDLE controller) {
 
 // ---- Helpers -------------------------------------------------------------------
 JsonLine& ModeMember(JsonLine& line, const char* key, const Mode& m) {
-  line.Key(key).Raw("\"").Decimal(m.h).Raw("x").Decimal(m.v).Raw("x").Decimal(m.depth).Raw("@").Decimal(m.refresh);
-  return line.Raw("\"");
+  return line.Mode(key, m.h, m.v, m.depth, m.refresh);
 }
 
 EFI_UGA_DRAW_PROTOCOL* FindUga(EFI_HANDLE controller) {
@@ -233,50 +192,8 @@ EFI_UGA_DRAW_PROTOCOL* FindUga(EFI_HANDLE controller) {
   return EFI_ERROR(s) ? nullptr : static_cast<EFI_UGA_DRAW_PROTOCOL*>(iface);
 }
 
-const CHAR16* DriverNameOf(EFI_HANDLE agent) {
-  VOID* iface;
-  CHAR16* name = nullptr;
-  if (!EFI_ERROR(gBS->OpenProtocol(agent, &kComponentName2Guid, &iface, gImage, nullptr,
-                                   EFI_OPEN_PROTOCOL_GET_PROTOCOL))) {
-    auto* cn = static_cast<EFI_COMPONENT_NAME_PROTOCOL*>(iface);
-    if (!EFI_ERROR(cn->GetDriverName(cn, "en", &name))) return name;
-  }
-  if (!EFI_ERROR(gBS->OpenProtocol(agent, &kEfiComponentNameProtocolGuid, &iface, gImage, nullptr,
-                                   EFI_OPEN_PROTOCOL_GET_PROTOCOL))) {
-    auto* cn = static_cast<EFI_COMPONENT_NAME_PROTOCOL*>(iface);
-    if (!EFI_ERROR(cn->GetDriverName(cn, "eng", &name))) return name;
-  }
-  return nullptr;
-}
-
-// Open records on a protocol of the controller: BY_DRIVER opens in total,
-// and those of one agent.
-struct Opens {
-  UINTN byDriver, byAgent;
-};
 Opens CountOpens(EFI_HANDLE controller, const EFI_GUID* protocol, EFI_HANDLE agent, JsonLine* names) {
-  Opens o = {0, 0};
-  EFI_OPEN_PROTOCOL_INFORMATION_ENTRY* entries = nullptr;
-  UINTN count = 0;
-  if (EFI_ERROR(gBS->OpenProtocolInformation(controller, protocol, &entries, &count))) return o;
-  bool first = true;
-  for (UINTN i = 0; i < count; ++i) {
-    if (entries[i].AgentHandle == agent) o.byAgent++;
-    if (!(entries[i].Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER)) continue;
-    o.byDriver++;
-    if (names) {
-      names->Raw(first ? "\"" : ",\"");
-      const CHAR16* name = DriverNameOf(entries[i].AgentHandle);
-      for (; name && *name; ++name) {
-        char c[2] = {*name < 0x80 && *name != u'"' && *name != u'\\' ? (char)*name : '?', 0};
-        names->Raw(c);
-      }
-      names->Raw("\"");
-      first = false;
-    }
-  }
-  gBS->FreePool(entries);
-  return o;
+  return app::CountOpens(gBS, gImage, controller, protocol, agent, names);
 }
 
 struct FakeDevice {
@@ -292,38 +209,6 @@ FakeDevice FindFakeDevice() {
   if (d.count >= 1 && !EFI_ERROR(gBS->HandleProtocol(handles[0], &kKtFakePciProtocolGuid, &iface))) {
     d.handle = handles[0];
     d.test = static_cast<KT_FAKE_PCI_PROTOCOL*>(iface);
-  }
-  gBS->FreePool(handles);
-  return d;
-}
-
-struct OurDriver {
-  EFI_DRIVER_BINDING_PROTOCOL* binding;
-  EFI_COMPONENT_NAME_PROTOCOL* name;
-  const CHAR16* driverName;
-  UINTN bindings;
-};
-// Our driver is the Driver Binding whose image carries a Component Name
-// that answers "eng" with our driver name.
-OurDriver FindOurDriver() {
-  OurDriver d = {nullptr, nullptr, nullptr, 0};
-  EFI_HANDLE* handles = nullptr;
-  if (EFI_ERROR(gBS->LocateHandleBuffer(ByProtocol, &kEfiDriverBindingProtocolGuid, nullptr, &d.bindings, &handles)))
-    return d;
-  for (UINTN i = 0; i < d.bindings && !d.binding; ++i) {
-    VOID* iface;
-    if (EFI_ERROR(gBS->HandleProtocol(handles[i], &kEfiDriverBindingProtocolGuid, &iface))) continue;
-    auto* binding = static_cast<EFI_DRIVER_BINDING_PROTOCOL*>(iface);
-    if (EFI_ERROR(gBS->OpenProtocol(binding->ImageHandle, &kEfiComponentNameProtocolGuid, &iface, gImage, nullptr,
-                                    EFI_OPEN_PROTOCOL_GET_PROTOCOL)))
-      continue;
-    auto* cn = static_cast<EFI_COMPONENT_NAME_PROTOCOL*>(iface);
-    CHAR16* name = nullptr;
-    if (!EFI_ERROR(cn->GetDriverName(cn, "eng", &name)) && SameString(name, kDriverName)) {
-      d.binding = binding;
-      d.name = cn;
-      d.driverName = name;
-    }
   }
   gBS->FreePool(handles);
   return d;
@@ -415,7 +300,7 @@ EFI_STATUS RunChecks(const FakeDevice& dev, const OurDriver& drv) {
       .Str("languages", drv.name->SupportedLanguages)
       .Str16("controller_name", EFI_ERROR(cs) ? nullptr : controllerName)
       .Hex("controller_status", cs)
-      .Bool("controller_name_ok", !EFI_ERROR(cs) && SameString(controllerName, kControllerName))
+      .Bool("controller_name_ok", !EFI_ERROR(cs) && app::SameString16(controllerName, kControllerName))
       .Hex("bad_language_status", bad)
       .Emit();
 
@@ -456,14 +341,14 @@ extern "C" EFI_STATUS EFIAPI CheckEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE
   gImage = ImageHandle;
   gBS = SystemTable->BootServices;
   gRT = SystemTable->RuntimeServices;
-  CalibrateTsc();
+  gTscPerUs = app::MeasureTscPerUs(gBS);  // all times below are TSC based
 
   VOID* iface = nullptr;
   const LOADED_IMAGE* self = nullptr;
   if (!EFI_ERROR(gBS->HandleProtocol(ImageHandle, &kEfiLoadedImageProtocolGuid, &iface)))
     self = static_cast<const LOADED_IMAGE*>(iface);
-  bool noReset = HasArgument(self, "-noreset");
-  bool onlyShutdown = HasArgument(self, "-shutdown");
+  bool noReset = app::HasArgument(self, "-noreset");
+  bool onlyShutdown = app::HasArgument(self, "-shutdown");
   JsonLine("begin")
       .Str("app", "KtCheck")
       .Str("mode", onlyShutdown ? "shutdown" : noReset ? "noreset" : "full")
@@ -473,7 +358,7 @@ extern "C" EFI_STATUS EFIAPI CheckEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE
   if (onlyShutdown) return Shutdown();
 
   FakeDevice dev = FindFakeDevice();
-  OurDriver drv = FindOurDriver();
+  OurDriver drv = app::FindOurDriver(gBS, gImage);
   JsonLine("controller")
       .Num("count", dev.count)
       .Bool("found", dev.handle != nullptr)

@@ -46,7 +46,7 @@ class JsonLine {
     char digits[16];
     int n = 0;
     do {
-      digits[n++] = "0123456789abcdef"[value & 0xF];
+      digits[n++] = kDigits[value & 0xF];
       value >>= 4;
     } while (value);
     while (n) Put(digits[--n]);
@@ -56,6 +56,28 @@ class JsonLine {
   JsonLine& Bool(const char* key, bool value) {
     Key(key);
     return Raw(value ? "true" : "false");
+  }
+  // Sizes and modes as strings: "WxH", "WxHxDEPTH", "WxHxDEPTH@REFRESH".
+  JsonLine& Size(const char* key, UINT64 w, UINT64 h) {
+    Key(key).Raw("\"").Decimal(w).Raw("x").Decimal(h);
+    return Raw("\"");
+  }
+  JsonLine& Mode(const char* key, UINT64 w, UINT64 h, UINT64 depth) {
+    Key(key).Raw("\"").Decimal(w).Raw("x").Decimal(h).Raw("x").Decimal(depth);
+    return Raw("\"");
+  }
+  JsonLine& Mode(const char* key, UINT64 w, UINT64 h, UINT64 depth, UINT64 refresh) {
+    Key(key).Raw("\"").Decimal(w).Raw("x").Decimal(h).Raw("x").Decimal(depth).Raw("@").Decimal(refresh);
+    return Raw("\"");
+  }
+  // Bytes as a string of hex digit pairs.
+  JsonLine& Bytes(const char* key, const UINT8* bytes, UINTN n) {
+    Key(key).Raw("\"");
+    for (UINTN i = 0; i < n; ++i) {
+      Put(kDigits[bytes[i] >> 4]);
+      Put(kDigits[bytes[i] & 15]);
+    }
+    return Raw("\"");
   }
   // Opens a nested array/object member; the caller adds raw items.
   JsonLine& Key(const char* key) {
@@ -97,6 +119,7 @@ class JsonLine {
   }
 
  private:
+  static constexpr char kDigits[] = "0123456789abcdef";
   static constexpr UINTN kCapacity = 1024;
   static constexpr UINTN kTrailer = 24;  // room for the truncation mark and '}'
   void Put(char c) {

@@ -15,11 +15,13 @@
 //   KtE2e.efi -shutdown       ResetSystem(EfiResetShutdown)
 #include "efi/efi.h"
 #include "sim/adapter/kt270_model.h"
+#include "tests/firmware/app_support.h"
 #include "tests/firmware/debugcon.h"
 #include "tests/firmware/e2e_scenario.h"
 #include "tests/firmware/efi_extra.h"
 #include "tests/firmware/kt_virt.h"
 
+using app::LOADED_IMAGE;
 using debugcon::JsonLine;
 using debugcon::ReadTsc;
 
@@ -35,18 +37,6 @@ constexpr EFI_GUID kDisplayEdidKey = {
 constexpr EFI_GUID kAnswerKey = {
     0x78446974, 0x3201, 0x4F0F, {0x8B, 0xD1, 0x96, 0x04, 0x8B, 0x7D, 0x10, 0x04}};
 
-struct LOADED_IMAGE {
-  UINT32 Revision;
-  EFI_HANDLE ParentHandle;
-  EFI_SYSTEM_TABLE* SystemTable;
-  EFI_HANDLE DeviceHandle;
-  EFI_DEVICE_PATH_PROTOCOL* FilePath;
-  VOID* Reserved;
-  UINT32 LoadOptionsSize;
-  VOID* LoadOptions;
-};
-
-constexpr char16_t kDriverName[] = u"ZEL Quovan UGA Driver 01.00.121";
 const char* const kConnectorNames[4] = {"digital", "analog_a", "analog_b", "tv"};
 const char* const kOutputNames[4] = {"dac_a", "dac_b", "tmds", "tv"};
 
@@ -63,17 +53,6 @@ UINT64 ElapsedUs(UINT64 since) { return (ReadTsc() - since) / gTscPerUs; }
 void ZeroBytes(VOID* p, UINTN n) {
   for (UINTN i = 0; i < n; ++i) static_cast<UINT8*>(p)[i] = 0;
 }
-bool SameString16(const CHAR16* a, const CHAR16* b) {
-  if (!a || !b) return false;
-  while (*a && *a == *b) ++a, ++b;
-  return *a == *b;
-}
-bool SameAscii(const char* a, const CHAR16* b, UINTN n) {
-  UINTN i = 0;
-  for (; a[i] && i < n; ++i)
-    if ((CHAR16)a[i] != b[i]) return false;
-  return !a[i] && (i == n || b[i] == 0 || b[i] == u' ');
-}
 bool SameGuid(const EFI_GUID* a, const EFI_GUID* b) {
   const UINT8* x = reinterpret_cast<const UINT8*>(a);
   const UINT8* y = reinterpret_cast<const UINT8*>(b);
@@ -86,32 +65,10 @@ VOID* Pool(UINTN size) {
   return EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, size, &p)) ? nullptr : p;
 }
 
-// The word after an option on the command line, or its presence.
-const CHAR16* Argument(const LOADED_IMAGE* image, const char* option, UINTN* length) {
-  if (!image || !image->LoadOptions) return nullptr;
-  const CHAR16* s = static_cast<const CHAR16*>(image->LoadOptions);
-  UINTN n = image->LoadOptionsSize / sizeof(CHAR16);
-  for (UINTN i = 0; i < n; ++i) {
-    if (i > 0 && s[i - 1] != u' ') continue;
-    if (!SameAscii(option, s + i, n - i)) continue;
-    UINTN at = i;
-    while (at < n && s[at] && s[at] != u' ') ++at;
-    while (at < n && s[at] == u' ') ++at;
-    UINTN end = at;
-    while (end < n && s[end] && s[end] != u' ') ++end;
-    *length = end - at;
-    return s + at;
-  }
-  return nullptr;
-}
-
 // ---- finding things -----------------------------------------------------------
 template <typename T>
 T* ProtocolOn(EFI_HANDLE handle, const EFI_GUID* guid) {
-  VOID* iface = nullptr;
-  if (!handle || EFI_ERROR(gBS->OpenProtocol(handle, guid, &iface, gImage, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL)))
-    return nullptr;
-  return static_cast<T*>(iface);
+  return app::ProtocolOn<T>(gBS, gImage, handle, guid);
 }
 
 KT_VIRT_PROTOCOL* FindVirt(UINTN* count) {
@@ -123,23 +80,9 @@ KT_VIRT_PROTOCOL* FindVirt(UINTN* count) {
   return v && v->Revision == kKtVirtRevision ? v : nullptr;
 }
 
-EFI_DRIVER_BINDING_PROTOCOL* FindOurDriver(const CHAR16** name) {
-  EFI_HANDLE* handles = nullptr;
-  UINTN n = 0;
-  EFI_DRIVER_BINDING_PROTOCOL* found = nullptr;
-  if (EFI_ERROR(gBS->LocateHandleBuffer(ByProtocol, &kEfiDriverBindingProtocolGuid, nullptr, &n, &handles)))
-    return nullptr;
-  for (UINTN i = 0; i < n && !found; ++i) {
-    auto* b = ProtocolOn<EFI_DRIVER_BINDING_PROTOCOL>(handles[i], &kEfiDriverBindingProtocolGuid);
-    auto* cn = b ? ProtocolOn<EFI_COMPONENT_NAME_PROTOCOL>(b->ImageHandle, &kEfiComponentNameProtocolGuid) : nullptr;
-    CHAR16* text = nullptr;
-    if (cn && !EFI_ERROR(cn->GetDriverName(cn, "eng", &text)) && SameString16(text, kDriverName)) {
-      found = b;
-      *name = text;
-    }
-  }
-  gBS->FreePool(handles);
-  return found;
+// BY_DRIVER opens of a protocol on the virtual controller, and those of our driver.
+app::Opens OpensOf(const EFI_GUID* protocol) {
+  return app::CountOpens(gBS, gImage, gVirt->Controller, protocol, gBinding->DriverBindingHandle);
 }
 
 // ---- UGA Draw spy: SetMode timing and the rectangles Blt drew --------------------
@@ -298,10 +241,10 @@ void ReportMonitors(const e2e::Config& c) {
     const char* sync = v.sync == kt270::Sync::kInSync ? "in sync" : v.sync == kt270::Sync::kOutOfRange ? "out of range" : "no signal";
     JsonLine line("monitor");
     line.Str("config", c.name).Str("connector", kConnectorNames[k]).Str("verdict", sync).Str("reason", v.reason);
-    line.Key("mode").Raw("\"").Decimal(v.width).Raw("x").Decimal(v.height).Raw("\"");
+    line.Size("mode", v.width, v.height);
     line.Num("refresh_mhz", v.refresh_mhz).Num("pixel_clock_hz", v.pixel_clock_hz).Num("crtc", v.crtc)
         .Bool("scaled", v.scaled);
-    line.Key("source").Raw("\"").Decimal(v.source_width).Raw("x").Decimal(v.source_height).Raw("\"");
+    line.Size("source", v.source_width, v.source_height);
     line.Emit();
   }
 }
@@ -380,7 +323,7 @@ void CheckText(const e2e::Config& c) {
     line.Key("first_rect").Raw("\"").Decimal(r.x).Raw(",").Decimal(r.y).Raw(" ").Decimal(r.w).Raw("x").Decimal(r.h).Raw("\"");
   }
   line.Num("crtc", crtc < 0 ? 255 : (UINT64)crtc + 1).Bool("rendered", rendered);
-  line.Key("source").Raw("\"").Decimal(sw).Raw("x").Decimal(sh).Raw("\"");
+  line.Size("source", sw, sh);
   line.Num("compared", compared).Num("mismatched", mismatched).Num("ink", ink).Num("outside", outside);
   line.Bool("visible", rendered && compared > 0 && mismatched == 0 && ink > 0).Emit();
   if (picture) gBS->FreePool(picture);
@@ -388,15 +331,6 @@ void CheckText(const e2e::Config& c) {
 }
 
 // ---- the platform's view ----------------------------------------------------------------
-void HexBytes(JsonLine& line, const char* key, const UINT8* b, UINTN n) {
-  line.Key(key).Raw("\"");
-  for (UINTN i = 0; i < n; ++i) {
-    char t[3] = {"0123456789abcdef"[b[i] >> 4], "0123456789abcdef"[b[i] & 15], 0};
-    line.Raw(t);
-  }
-  line.Raw("\"");
-}
-
 void ReportProperties(const e2e::Config& c) {
   UINT32 nodeProps = 0;
   for (UINT32 i = 0; i < gVirt->PropertyCount && i < kKtVirtMaxProperties; ++i) {
@@ -406,7 +340,7 @@ void ReportProperties(const e2e::Config& c) {
     line.Str("config", c.name).Num("index", i);
     if (p.HasNode) line.Str16("node", p.Node); else line.Str("node", nullptr);
     line.Str16("name", p.Name).Num("size", p.Size);
-    HexBytes(line, "hex", p.Value, p.Size < 16 ? (UINTN)p.Size : 16);
+    line.Bytes("hex", p.Value, p.Size < 16 ? (UINTN)p.Size : 16);
     line.Emit();
   }
   JsonLine("properties")
@@ -432,7 +366,7 @@ void CheckInterfaces(const e2e::Config& c) {
     UINT32 size = 0, bpr = 0, w = 0, h = 0, bpp = 0;
     EFI_STATUS s = config->Query(config, &fb, &size, &bpr, &w, &h, &bpp);
     line.Hex("query_status", s).Hex("frame_buffer", fb).Num("memory_size", size).Num("bytes_per_row", bpr);
-    line.Key("query_mode").Raw("\"").Decimal(w).Raw("x").Decimal(h).Raw("x").Decimal(bpp).Raw("\"");
+    line.Mode("query_mode", w, h, bpp);
   }
   if (display) {
     UINT8 buffer[512];
@@ -447,7 +381,7 @@ void CheckInterfaces(const e2e::Config& c) {
     ZeroBytes(buffer, sizeof buffer);
     s = display->GetInfo(display, const_cast<EFI_GUID*>(&kConnectorFlagsKey), buffer, &size);
     line.Hex("flags_status", s);
-    HexBytes(line, "flags", buffer, 8);
+    line.Bytes("flags", buffer, 8);
     size = sizeof buffer;
     ZeroBytes(buffer, sizeof buffer);
     s = display->GetInfo(display, const_cast<EFI_GUID*>(&kDisplayEdidKey), buffer, &size);
@@ -481,20 +415,12 @@ bool Connect(const e2e::Config& c, unsigned round) {
   auto* uga = ProtocolOn<EFI_UGA_DRAW_PROTOCOL>(gVirt->Controller, &kEfiUgaDrawProtocolGuid);
   UINT32 h = 0, v = 0, depth = 0, refresh = 0;
   EFI_STATUS ms = uga ? uga->GetMode(uga, &h, &v, &depth, &refresh) : EFI_NOT_FOUND;
-  EFI_OPEN_PROTOCOL_INFORMATION_ENTRY* entries = nullptr;
-  UINTN count = 0, consumers = 0;
-  if (uga && !EFI_ERROR(gBS->OpenProtocolInformation(gVirt->Controller, &kEfiUgaDrawProtocolGuid, &entries, &count))) {
-    for (UINTN i = 0; i < count; ++i)
-      if (entries[i].Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) ++consumers;
-    gBS->FreePool(entries);
-  }
+  UINTN consumers = uga ? OpensOf(&kEfiUgaDrawProtocolGuid).byDriver : 0;
   JsonLine line("connect");
   line.Str("config", c.name).Num("round", round).Hex("status", s).Num("us", us).Bool("uga", uga != nullptr)
       .Bool("notified", gUga.installs > installs).Num("uga_consumers", consumers);
-  line.Key("mode").Raw("\"").Decimal(h).Raw("x").Decimal(v).Raw("x").Decimal(depth).Raw("@").Decimal(refresh).Raw("\"");
-  line.Hex("getmode_status", ms).Num("setmode_calls", gUga.setModeCalls);
-  line.Key("setmode").Raw("\"").Decimal(gUga.h).Raw("x").Decimal(gUga.v).Raw("x").Decimal(gUga.depth).Raw("@")
-      .Decimal(gUga.refresh).Raw("\"");
+  line.Mode("mode", h, v, depth, refresh).Hex("getmode_status", ms).Num("setmode_calls", gUga.setModeCalls);
+  line.Mode("setmode", gUga.h, gUga.v, gUga.depth, gUga.refresh);
   line.Hex("setmode_status", gUga.setModeStatus).Num("first_setmode_us", gUga.firstSetModeUs);
   if (gUga.litTsc) line.Num("lit_us", (gUga.litTsc - gUga.connectTsc) / gTscPerUs); else line.Str("lit_us", nullptr);
   line.Num("blt_calls", gUga.bltCalls).Num("blt_failed", gUga.bltFailed).Emit();
@@ -516,13 +442,7 @@ void Disconnect(const e2e::Config& c) {
         ++foreign;
     gBS->FreePool(guids);
   }
-  EFI_OPEN_PROTOCOL_INFORMATION_ENTRY* entries = nullptr;
-  UINTN opens = 0, n = 0;
-  if (!EFI_ERROR(gBS->OpenProtocolInformation(gVirt->Controller, &kEfiPciIoProtocolGuid, &entries, &n))) {
-    for (UINTN i = 0; i < n; ++i)
-      if (entries[i].AgentHandle == gBinding->DriverBindingHandle) ++opens;
-    gBS->FreePool(entries);
-  }
+  UINTN opens = OpensOf(&kEfiPciIoProtocolGuid).byAgent;
   JsonLine("disconnect")
       .Str("config", c.name)
       .Hex("status", s)
@@ -563,7 +483,7 @@ e2e::Scenario* LoadScenario(const LOADED_IMAGE* self) {
 
 const e2e::Config* FindConfig(const e2e::Scenario* s, const CHAR16* name, UINTN length) {
   for (UINTN i = 0; s && i < s->count; ++i)
-    if (SameAscii(s->configs[i].name, name, length)) return &s->configs[i];
+    if (app::SameAscii(s->configs[i].name, name, length)) return &s->configs[i];
   return nullptr;
 }
 
@@ -638,14 +558,7 @@ EFI_STATUS RunConsole(const e2e::Config* c) {
   s = gBS->ConnectController(gVirt->Controller, nullptr, nullptr, EFI_TRUE);
   UINT64 us = ElapsedUs(t0);
   CheckLit();
-  UINTN consumers = 0;
-  EFI_OPEN_PROTOCOL_INFORMATION_ENTRY* entries = nullptr;
-  UINTN count = 0;
-  if (!EFI_ERROR(gBS->OpenProtocolInformation(gVirt->Controller, &kEfiSimpleTextOutProtocolGuid, &entries, &count))) {
-    for (UINTN i = 0; i < count; ++i)
-      if (entries[i].Attributes & EFI_OPEN_PROTOCOL_BY_DRIVER) ++consumers;
-    gBS->FreePool(entries);
-  }
+  UINTN consumers = OpensOf(&kEfiSimpleTextOutProtocolGuid).byDriver;
   JsonLine("console")
       .Str("config", c->name)
       .Hex("status", s)
@@ -708,12 +621,11 @@ EFI_STATUS RunScreen() {
     gw = gop->Mode->Info->HorizontalResolution;
     gh = gop->Mode->Info->VerticalResolution;
     UINT32 bw = w < gw ? w : gw, bh = h < gh ? h : gh;
-    s = gop->Blt(gop, picture, kGopBltBufferToVideo, 0, 0, 0, 0, bw, bh, (UINTN)w * 4);
+    s = gop->Blt(gop, reinterpret_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL*>(picture), EfiBltBufferToVideo, 0, 0, 0, 0, bw, bh, (UINTN)w * 4);
   }
   JsonLine line("screen_ready");
   line.Str("connector", conn >= 0 ? kConnectorNames[conn] : nullptr).Bool("rendered", ok).Hex("blt_status", s);
-  line.Key("picture").Raw("\"").Decimal(w).Raw("x").Decimal(h).Raw("\"");
-  line.Key("display").Raw("\"").Decimal(gw).Raw("x").Decimal(gh).Raw("\"");
+  line.Size("picture", w, h).Size("display", gw, gh);
   line.Hex("hash", ok ? PictureHash(picture, (UINTN)w * h) : 0).Emit();
   // The host takes the screendump now and answers with a key; bounded.
   EFI_EVENT timer = nullptr;
@@ -731,13 +643,6 @@ EFI_STATUS RunScreen() {
   return ok && !EFI_ERROR(s) ? EFI_SUCCESS : EFI_DEVICE_ERROR;
 }
 
-void CalibrateTsc() {
-  UINT64 t0 = ReadTsc();
-  gBS->Stall(20000);
-  UINT64 ticks = ReadTsc() - t0;
-  gTscPerUs = ticks / 20000 ? ticks / 20000 : 1;
-}
-
 }  // namespace
 
 extern "C" EFI_STATUS EFIAPI E2eEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* SystemTable) {
@@ -745,13 +650,12 @@ extern "C" EFI_STATUS EFIAPI E2eEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* 
   gST = SystemTable;
   gBS = SystemTable->BootServices;
   gRT = SystemTable->RuntimeServices;
-  CalibrateTsc();
+  gTscPerUs = app::MeasureTscPerUs(gBS);
   auto* self = ProtocolOn<LOADED_IMAGE>(ImageHandle, &kEfiLoadedImageProtocolGuid);
-  UINTN len = 0;
-  const char* mode = Argument(self, "-shutdown", &len) ? "shutdown"
-                     : Argument(self, "-screen", &len) ? "screen"
-                     : Argument(self, "-console", &len) ? "console"
-                                                        : "all";
+  const char* mode = app::HasArgument(self, "-shutdown") ? "shutdown"
+                     : app::HasArgument(self, "-screen")  ? "screen"
+                     : app::HasArgument(self, "-console") ? "console"
+                                                          : "all";
   JsonLine("begin").Str("app", "KtE2e").Str("mode", mode).Num("tsc_mhz", gTscPerUs).Emit();
   if (mode[0] == 's' && mode[1] == 'h') {
     gRT->ResetSystem(EfiResetShutdown, EFI_SUCCESS, 0, nullptr);
@@ -759,13 +663,13 @@ extern "C" EFI_STATUS EFIAPI E2eEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* 
   }
   UINTN virtCount = 0;
   gVirt = FindVirt(&virtCount);
-  const CHAR16* name = nullptr;
-  gBinding = FindOurDriver(&name);
+  app::OurDriver ours = app::FindOurDriver(gBS, gImage);
+  gBinding = ours.binding;
   JsonLine("setup")
       .Num("virtual_controllers", virtCount)
       .Bool("virt", gVirt != nullptr)
       .Bool("driver", gBinding != nullptr)
-      .Str16("driver_name", name)
+      .Str16("driver_name", ours.driverName)
       .Hex("version", gBinding ? gBinding->Version : 0)
       .Emit();
   EFI_STATUS result = EFI_NOT_FOUND;
@@ -775,7 +679,8 @@ extern "C" EFI_STATUS EFIAPI E2eEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* 
     } else {
       e2e::Scenario* s = LoadScenario(self);
       if (s && mode[0] == 'c') {
-        const CHAR16* config = Argument(self, "-console", &len);
+        UINTN len = 0;
+        const CHAR16* config = app::Argument(self, "-console", &len);
         result = RunConsole(FindConfig(s, config, len));
       } else if (s) {
         result = RunAll(s);

@@ -1,6 +1,5 @@
 // Firmware interfaces only the end-to-end check application uses: the
-// Simple File System (to read the scenario from the ESP) and the Graphics
-// Output protocol of the firmware's own display (for the screenshot).
+// Simple File System (to read the scenario from the ESP).
 #pragma once
 
 #include "efi/efi.h"
@@ -35,33 +34,3 @@ struct EFI_SIMPLE_FILE_SYSTEM_PROTOCOL {
   EFI_OPEN_VOLUME OpenVolume;
 };
 
-struct EFI_GRAPHICS_OUTPUT_MODE_INFORMATION {
-  UINT32 Version;
-  UINT32 HorizontalResolution;
-  UINT32 VerticalResolution;
-  UINT32 PixelFormat;
-  UINT32 PixelInformation[4];
-  UINT32 PixelsPerScanLine;
-};
-struct EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE {
-  UINT32 MaxMode;
-  UINT32 Mode;
-  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION* Info;
-  UINTN SizeOfInfo;
-  UINT64 FrameBufferBase;
-  UINTN FrameBufferSize;
-};
-struct EFI_GRAPHICS_OUTPUT_PROTOCOL;
-typedef EFI_STATUS(EFIAPI* EFI_GOP_QUERY_MODE)(EFI_GRAPHICS_OUTPUT_PROTOCOL* This, UINT32 Mode, UINTN* SizeOfInfo,
-                                               EFI_GRAPHICS_OUTPUT_MODE_INFORMATION** Info);
-typedef EFI_STATUS(EFIAPI* EFI_GOP_SET_MODE)(EFI_GRAPHICS_OUTPUT_PROTOCOL* This, UINT32 Mode);
-typedef EFI_STATUS(EFIAPI* EFI_GOP_BLT)(EFI_GRAPHICS_OUTPUT_PROTOCOL* This, VOID* Buffer, UINT32 Operation,
-                                        UINTN SourceX, UINTN SourceY, UINTN DestinationX, UINTN DestinationY,
-                                        UINTN Width, UINTN Height, UINTN Delta);
-struct EFI_GRAPHICS_OUTPUT_PROTOCOL {
-  EFI_GOP_QUERY_MODE QueryMode;
-  EFI_GOP_SET_MODE SetMode;
-  EFI_GOP_BLT Blt;
-  EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE* Mode;
-};
-constexpr UINT32 kGopBltBufferToVideo = 2;

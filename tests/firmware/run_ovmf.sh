@@ -25,24 +25,8 @@
 # otherwise QEMU's status.
 set -euo pipefail
 
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-root=$(cd "$here/../.." && pwd)
-
-work="" images="$root/build/efi" script="$here/startup.nsh" timeout_s=120
-files=() triggers=() extra=()
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --work) work=$2; shift 2 ;;
-    --images) images=$2; shift 2 ;;
-    --script) script=$2; shift 2 ;;
-    --timeout) timeout_s=$2; shift 2 ;;
-    --file) files+=("$2"); shift 2 ;;
-    --monitor-on) triggers+=("$2" "$3" "$4"); shift 4 ;;
-    --) shift; extra=("$@"); break ;;
-    *) echo "run_ovmf: unknown argument $1" >&2; exit 2 ;;
-  esac
-done
-[ -n "$work" ] || { echo "run_ovmf: --work DIR is required" >&2; exit 2; }
+source "$(dirname "${BASH_SOURCE[0]}")/ovmf_lib.sh"
+ovmf_options run_ovmf "work images script timeout file monitor-on --" "$@"
 
 ovmf_code=/usr/share/OVMF/OVMF_CODE_4M.fd
 ovmf_vars=/usr/share/OVMF/OVMF_VARS_4M.fd

@@ -9,25 +9,11 @@
 #include "sim/platform/platform_core.h"
 #include "tests/firmware/debugcon.h"
 #include "tests/firmware/kt_virt.h"
+#include "tests/firmware/pci_stand_in.h"
 
 namespace {
 
 EFI_BOOT_SERVICES* gBS;
-
-#pragma pack(push, 1)
-struct VirtDevicePath {
-  ACPI_HID_DEVICE_PATH Root;
-  PCI_DEVICE_PATH Pci;
-  EFI_DEVICE_PATH_PROTOCOL End;
-};
-#pragma pack(pop)
-
-// Its own PciRoot (UID 0x4B), so the path cannot collide with a real one.
-constexpr VirtDevicePath kDevicePath = {
-    {{ACPI_DEVICE_PATH, ACPI_DP, {sizeof(ACPI_HID_DEVICE_PATH), 0}}, 0x0A0341D0 /* PNP0A03 */, 0x4B},
-    {{HARDWARE_DEVICE_PATH, HW_PCI_DP, {sizeof(PCI_DEVICE_PATH), 0}}, 0x00, 0x00},
-    {END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, {sizeof(EFI_DEVICE_PATH_PROTOCOL), 0}},
-};
 
 struct VirtDevice {
   EFI_PCI_IO_PROTOCOL PciIo;
@@ -60,30 +46,24 @@ uint64_t ModelNowUs(void* ctx) {
 }
 
 // ---- PCI I/O ---------------------------------------------------------------------
-struct Width {
-  unsigned size;
-  kt270::Stride stride;
-};
-bool DecodeWidth(EFI_PCI_IO_PROTOCOL_WIDTH w, Width* out) {
-  if ((UINT32)w >= EfiPciIoWidthMaximum) return false;
-  out->size = 1u << (w & 3);
-  out->stride = w >= EfiPciIoWidthFillUint8 ? kt270::Stride::kFill
-                : w >= EfiPciIoWidthFifoUint8 ? kt270::Stride::kFifo
-                                              : kt270::Stride::kNormal;
-  return true;
+using ktpci::Access;
+
+kt270::Stride StrideOf(const Access& a) {
+  return !a.stepBuffer ? kt270::Stride::kFill : !a.stepAddress ? kt270::Stride::kFifo : kt270::Stride::kNormal;
 }
 
 EFI_STATUS MemAccess(EFI_PCI_IO_PROTOCOL* This, EFI_PCI_IO_PROTOCOL_WIDTH W, UINT8 Bar, UINT64 Offset, UINTN Count,
                      VOID* Buffer, bool write) {
   VirtDevice* d = DeviceOf(This);
-  Width w;
-  if (!Buffer || !DecodeWidth(W, &w) || (Bar != 0 && Bar != 2) || Count == 0) {
+  Access w;
+  if (!Buffer || !ktpci::DecodeWidth(W, &w) || (Bar != 0 && Bar != 2) || Count == 0) {
     d->Test.RefusedAccesses++;
     return EFI_INVALID_PARAMETER;
   }
   kt270::Adapter* a = d->Test.Adapter;
-  bool ok = write ? a->MemWrite(Bar, Offset, w.size, Count, w.stride, Buffer)
-                  : a->MemRead(Bar, Offset, w.size, Count, w.stride, Buffer);
+  unsigned size = (unsigned)w.size;
+  bool ok = write ? a->MemWrite(Bar, Offset, size, Count, StrideOf(w), Buffer)
+                  : a->MemRead(Bar, Offset, size, Count, StrideOf(w), Buffer);
   if (!ok) {
     d->Test.RefusedAccesses++;
     return EFI_INVALID_PARAMETER;  // as the PCI bus driver answers outside a BAR
@@ -105,31 +85,27 @@ EFI_STATUS EFIAPI MemWrite(EFI_PCI_IO_PROTOCOL* This, EFI_PCI_IO_PROTOCOL_WIDTH 
   return MemAccess(This, W, Bar, Offset, Count, Buffer, true);
 }
 
-// 64-bit and misaligned configuration accesses are refused as the PCI bus
-// driver refuses them.
 EFI_STATUS ConfigAccess(EFI_PCI_IO_PROTOCOL* This, EFI_PCI_IO_PROTOCOL_WIDTH W, UINT32 Offset, UINTN Count,
                         VOID* Buffer, bool write) {
   VirtDevice* d = DeviceOf(This);
-  Width w;
-  if (!Buffer || !DecodeWidth(W, &w) || w.size == 8 || Count == 0) {
+  Access w;
+  EFI_STATUS status = Count == 0 ? EFI_INVALID_PARAMETER : ktpci::CheckConfigAccess(W, Offset, Buffer, &w);
+  if (EFI_ERROR(status)) {
     d->Test.RefusedAccesses++;
-    return EFI_INVALID_PARAMETER;
-  }
-  if (Offset % w.size != 0) {
-    d->Test.RefusedAccesses++;
-    return EFI_UNSUPPORTED;
+    return status;
   }
   kt270::Adapter* a = d->Test.Adapter;
+  unsigned size = (unsigned)w.size;
   // The model takes normal strides only; FIFO and fill are element loops.
   bool ok = true;
   UINT8* bytes = static_cast<UINT8*>(Buffer);
-  if (w.stride == kt270::Stride::kNormal) {
-    ok = write ? a->ConfigWrite(Offset, w.size, Count, Buffer) : a->ConfigRead(Offset, w.size, Count, Buffer);
+  if (StrideOf(w) == kt270::Stride::kNormal) {
+    ok = write ? a->ConfigWrite(Offset, size, Count, Buffer) : a->ConfigRead(Offset, size, Count, Buffer);
   } else {
     for (UINTN i = 0; i < Count && ok; ++i) {
-      UINT32 at = w.stride == kt270::Stride::kFifo ? Offset : Offset + (UINT32)(i * w.size);
-      UINT8* el = w.stride == kt270::Stride::kFill ? bytes : bytes + i * w.size;
-      ok = write ? a->ConfigWrite(at, w.size, 1, el) : a->ConfigRead(at, w.size, 1, el);
+      UINT32 at = Offset + (UINT32)ktpci::SpaceOffset(w, i);
+      UINT8* el = bytes + ktpci::BufferOffset(w, i);
+      ok = write ? a->ConfigWrite(at, size, 1, el) : a->ConfigRead(at, size, 1, el);
     }
   }
   if (!ok) {
@@ -148,77 +124,20 @@ EFI_STATUS EFIAPI ConfigWrite(EFI_PCI_IO_PROTOCOL* This, EFI_PCI_IO_PROTOCOL_WID
   return ConfigAccess(This, W, Offset, Count, Buffer, true);
 }
 
-EFI_STATUS EFIAPI PollUnsupported(EFI_PCI_IO_PROTOCOL*, EFI_PCI_IO_PROTOCOL_WIDTH, UINT8, UINT64, UINT64, UINT64,
-                                  UINT64, UINT64*) {
-  return EFI_UNSUPPORTED;
-}
-EFI_STATUS EFIAPI IoUnsupported(EFI_PCI_IO_PROTOCOL*, EFI_PCI_IO_PROTOCOL_WIDTH, UINT8, UINT64, UINTN, VOID*) {
-  return EFI_UNSUPPORTED;
-}
-EFI_STATUS EFIAPI CopyMemUnsupported(EFI_PCI_IO_PROTOCOL*, EFI_PCI_IO_PROTOCOL_WIDTH, UINT8, UINT64, UINT8, UINT64,
-                                     UINTN) {
-  return EFI_UNSUPPORTED;
-}
-EFI_STATUS EFIAPI MapUnsupported(EFI_PCI_IO_PROTOCOL*, EFI_PCI_IO_PROTOCOL_OPERATION, VOID*, UINTN*,
-                                 EFI_PHYSICAL_ADDRESS*, VOID**) {
-  return EFI_UNSUPPORTED;
-}
-EFI_STATUS EFIAPI UnmapUnsupported(EFI_PCI_IO_PROTOCOL*, VOID*) { return EFI_UNSUPPORTED; }
-EFI_STATUS EFIAPI AllocateBufferUnsupported(EFI_PCI_IO_PROTOCOL*, EFI_ALLOCATE_TYPE, EFI_MEMORY_TYPE, UINTN, VOID**,
-                                            UINT64) {
-  return EFI_UNSUPPORTED;
-}
-EFI_STATUS EFIAPI FreeBufferUnsupported(EFI_PCI_IO_PROTOCOL*, UINTN, VOID*) { return EFI_UNSUPPORTED; }
-EFI_STATUS EFIAPI FlushUnsupported(EFI_PCI_IO_PROTOCOL*) { return EFI_UNSUPPORTED; }
-EFI_STATUS EFIAPI GetLocationUnsupported(EFI_PCI_IO_PROTOCOL*, UINTN*, UINTN*, UINTN*, UINTN*) {
-  return EFI_UNSUPPORTED;
-}
-EFI_STATUS EFIAPI GetBarAttributesUnsupported(EFI_PCI_IO_PROTOCOL*, UINT8, UINT64*, VOID**) {
-  return EFI_UNSUPPORTED;
-}
-EFI_STATUS EFIAPI SetBarAttributesUnsupported(EFI_PCI_IO_PROTOCOL*, UINT64, UINT8, UINT64*, UINT64*) {
-  return EFI_UNSUPPORTED;
-}
+void IgnoreUnsupported(EFI_PCI_IO_PROTOCOL*) {}
 
-// Attributes: I/O, memory and bus master land in the model's command
-// register, as the PCI bus driver would write them.
-constexpr UINT64 kSupportedAttributes = EFI_PCI_IO_ATTRIBUTE_IO | EFI_PCI_IO_ATTRIBUTE_MEMORY |
-                                        EFI_PCI_IO_ATTRIBUTE_BUS_MASTER | EFI_PCI_IO_ATTRIBUTE_VGA_IO |
-                                        EFI_PCI_IO_ATTRIBUTE_VGA_MEMORY | EFI_PCI_IO_ATTRIBUTE_VGA_PALETTE_IO;
-UINT16 CommandBits(UINT64 attributes) {
-  return (UINT16)(((attributes & EFI_PCI_IO_ATTRIBUTE_IO) ? 1 : 0) | ((attributes & EFI_PCI_IO_ATTRIBUTE_MEMORY) ? 2 : 0) |
-                  ((attributes & EFI_PCI_IO_ATTRIBUTE_BUS_MASTER) ? 4 : 0));
-}
+// Attributes: the command register is the model's; attributes it does not
+// report as supported are refused.
 EFI_STATUS EFIAPI Attributes(EFI_PCI_IO_PROTOCOL* This, EFI_PCI_IO_PROTOCOL_ATTRIBUTE_OPERATION Op, UINT64 Attrs,
                              UINT64* Result) {
   VirtDevice* d = DeviceOf(This);
   d->Test.AttributeCalls++;
   UINT16 command = d->Test.Adapter->Command();
-  switch (Op) {
-    case EfiPciIoAttributeOperationGet:
-    case EfiPciIoAttributeOperationSupported:
-      if (!Result) return EFI_INVALID_PARAMETER;
-      *Result = Op == EfiPciIoAttributeOperationGet ? d->Test.EnabledAttributes : kSupportedAttributes;
-      return EFI_SUCCESS;
-    case EfiPciIoAttributeOperationSet:
-      if (Attrs & ~kSupportedAttributes) return EFI_UNSUPPORTED;
-      d->Test.EnabledAttributes = Attrs;
-      command = (UINT16)((command & ~7) | CommandBits(Attrs));
-      break;
-    case EfiPciIoAttributeOperationEnable:
-      if (Attrs & ~kSupportedAttributes) return EFI_UNSUPPORTED;
-      d->Test.EnabledAttributes |= Attrs;
-      command |= CommandBits(Attrs);
-      break;
-    case EfiPciIoAttributeOperationDisable:
-      d->Test.EnabledAttributes &= ~Attrs;
-      command = (UINT16)(command & ~CommandBits(Attrs));
-      break;
-    default:
-      return EFI_INVALID_PARAMETER;
-  }
-  d->Test.Adapter->ConfigWrite(0x04, 2, 1, &command);
-  return EFI_SUCCESS;
+  bool commandSet;
+  EFI_STATUS s = ktpci::ApplyAttributes(Op, Attrs, Result, ktpci::kSupportedAttributes, &d->Test.EnabledAttributes,
+                                        &command, &commandSet);
+  if (commandSet) d->Test.Adapter->ConfigWrite(ktpci::kCommandOffset, 2, 1, &command);
+  return s;
 }
 
 // ---- platform stand-ins: recording sink ---------------------------------------
@@ -303,10 +222,7 @@ extern "C" EFI_STATUS EFIAPI VirtEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE*
   (void)ImageHandle;
   gBS = SystemTable->BootServices;
   VirtDevice* d = &gDevice;
-  d->PciIo = {PollUnsupported, PollUnsupported, {MemRead, MemWrite}, {IoUnsupported, IoUnsupported},
-              {ConfigRead, ConfigWrite}, CopyMemUnsupported, MapUnsupported, UnmapUnsupported,
-              AllocateBufferUnsupported, FreeBufferUnsupported, FlushUnsupported, GetLocationUnsupported,
-              Attributes, GetBarAttributesUnsupported, SetBarAttributesUnsupported, 0, nullptr};
+  d->PciIo = ktpci::MakePciIo<IgnoreUnsupported>(MemRead, MemWrite, ConfigRead, ConfigWrite, Attributes);
   d->Test.Revision = kKtVirtRevision;
   d->Test.SetPlatform = SetPlatform;
   CalibrateTsc(d);
@@ -320,7 +236,7 @@ extern "C" EFI_STATUS EFIAPI VirtEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE*
   simplatform::InitPlatformServices(&d->Services, &d->Sink);
 
   EFI_HANDLE controller = nullptr;
-  EFI_STATUS s = gBS->InstallMultipleProtocolInterfaces(&controller, &kEfiDevicePathProtocolGuid, &kDevicePath,
+  EFI_STATUS s = gBS->InstallMultipleProtocolInterfaces(&controller, &kEfiDevicePathProtocolGuid, &ktpci::kDevicePath,
                                                         &kEfiPciIoProtocolGuid, &d->PciIo, &kKtVirtProtocolGuid,
                                                         &d->Test, nullptr);
   if (EFI_ERROR(s)) {

@@ -2,7 +2,7 @@
 // the read-modify-writes and byte writes must leave alone.
 #include <gtest/gtest.h>
 
-#include "driver/engine/dac.h"
+#include "driver/hw/dac.h"
 #include "tests/hw_regs/regs_bench.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "driver/platform/properties.h"
+#include "driver/hw/properties.h"
 #include "efi/efi_guids.h"
 #include "sim/firmware/firmware.h"
 #include "sim/platform/platform_stand_in.h"

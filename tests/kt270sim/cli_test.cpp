@@ -15,7 +15,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tools/kt270sim/edid_builder.h"
+#include "sim/edid/edid_builder.h"
+#include "tools/kt270sim/scenario.h"
 
 namespace {
 
@@ -31,19 +32,11 @@ const char kRelease[] = "6CCB6605-3070-47F7-9EA6-EA831F3D5B89";
 const char kPanelTiming[] = "A9A835A6-4630-46D7-9384-FD071E476682";
 const char kConnectFlags[] = "15904399-F7E0-4122-AAAD-D41F619B535B";
 
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string s;
-  for (uint8_t b : bytes) {
-    s += kDigits[b >> 4];
-    s += kDigits[b & 15];
-  }
-  return s;
-}
+using kt270sim::Hex;
 
 std::string Panel() {
-  return Hex(kt270sim::EdidBuilder().Digital().Established(35, 0).Established(36, 3)
-                 .Detailed(kt270sim::Timing1680x1050()).Build());
+  return Hex(simedid::EdidBuilder().Digital().Established(35, 0).Established(36, 3)
+                 .Detailed(simedid::Timing1680x1050()).Build());
 }
 
 json Digital() { return {{"1", {{"edid", Panel()}}}}; }
@@ -137,8 +130,8 @@ TEST_F(Cli, DisplayInterfaceKeysAnswerAfterThePlatformInformation) {
   EXPECT_EQ(s[7]["status"], "EFI_SUCCESS");
   EXPECT_EQ(s[7]["size"], 128);
   EXPECT_EQ(s[7]["data"], edid);
-  EXPECT_EQ(s[8]["size"], 256);  // no extension: the base block, size unchanged
-  EXPECT_EQ(s[8]["data"], edid + std::string(256, '0'));
+  EXPECT_EQ(s[8]["size"], 128);  // no extension: the base block, and its size
+  EXPECT_EQ(s[8]["data"], edid);
   EXPECT_EQ(s[9]["status"], "EFI_SUCCESS");
   EXPECT_EQ(s[9]["size"], 48);
   EXPECT_EQ(s[9]["data"].get<std::string>().substr(0, 24), "002000000020000002000000");  // 8192, 8192, two links
@@ -375,7 +368,7 @@ TEST_F(Cli, OutDirGetsTheResultAndTheTraceHasOneLinePerAccess) {
 TEST_F(Cli, InputsTakeHexNumbersFilesAndNames) {
   fs::create_directories(dir_ / "sub" / "monitors");
   std::vector<uint8_t> edid =
-      kt270sim::EdidBuilder().Digital().Established(35, 0).Detailed(kt270sim::Timing1680x1050()).Build();
+      simedid::EdidBuilder().Digital().Established(35, 0).Detailed(simedid::Timing1680x1050()).Build();
   std::ofstream(dir_ / "sub" / "monitors" / "panel.bin", std::ios::binary)
       .write(reinterpret_cast<const char*>(edid.data()), static_cast<std::streamsize>(edid.size()));
   // The EDID file is found beside the scenario although the runner runs elsewhere.
@@ -476,6 +469,9 @@ TEST_F(Cli, MalformedScenariosExitTwoNamingTheField) {
       {R"({"steps": [)" + blt + R"("operation": "Sideways"}]})", "steps[0].operation"},
       {R"({"steps": [)" + blt + R"("buffer": {"width": 1, "height": 1, "pixel": "red"}}]})", "steps[0].buffer.pixel"},
       {R"({"steps": [)" + blt + R"("sy": "0x10000000", "buffer": {"width": 1, "height": 1}}]})", "steps[0].buffer"},
+      {R"({"steps": [{"op": "GopSetMode"}]})", "steps[0]"},
+      {R"({"steps": [{"op": "GopQueryMode", "mode": "0x100000000"}]})", "steps[0].mode"},
+      {R"({"steps": [{"op": "GopBlt", "width": 1, "height": 1}]})", "steps[0]"},
       {R"([1, 2])", "(scenario)"},
       {R"({"steps": [}})", "(JSON)"},
   };

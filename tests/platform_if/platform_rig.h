@@ -15,9 +15,9 @@
 #include "driver/core/context.h"
 #include "efi/efi_guids.h"
 #include "sim/adapter/kt270_pci_device.h"
+#include "sim/edid/edid_builder.h"
 #include "sim/firmware/firmware.h"
 #include "sim/platform/platform_stand_in.h"
-#include "tests/support/edid_builder.h"
 #include "tests/support/rig.h"
 
 namespace platform_if {
@@ -46,7 +46,7 @@ inline const char kAnswer[] = "78446974-3201-4F0F-8BD1-96048B7D1004";
 
 inline std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
-using Edid = testsupport::EdidBuilder;
+using Edid = simedid::EdidBuilder;
 
 // 1280 x 1024 at 108 MHz; 1024 x 768 at 65 MHz.
 inline Edid Sxga() { return Edid().Detailed(10800, 1280, 408, 48, 112, 1024, 42, 1, 3); }

@@ -3,7 +3,7 @@
 // and a context for unit tests.
 #include <gtest/gtest.h>
 
-#include "tests/support/edid_builder.h"
+#include "sim/edid/edid_builder.h"
 #include "tests/support/rig.h"
 
 namespace {
@@ -56,16 +56,16 @@ TEST(Rig, ContextCarriesTheStartingValues) {
 
 TEST(Rig, PlugTakesEdidBytesAndRefusesASharedChannel) {
   testsupport::Rig rig;
-  std::vector<uint8_t> edid = testsupport::EdidBuilder().Digital().Build();
+  std::vector<uint8_t> edid = simedid::EdidBuilder().Digital().Build();
   EXPECT_TRUE(rig.Plug(kt270::Connector::kDigital, edid));
   EXPECT_FALSE(rig.Plug(kt270::Connector::kAnalogA, edid));  // channel 1 is taken
   EXPECT_TRUE(rig.Plug(kt270::Connector::kAnalogB, edid));
 }
 
 TEST(EdidBuilder, EveryBlockSumsToZeroAndFieldsLandInPlace) {
-  testsupport::DetailedFields wide = {0x1234, 0xA08, 0x321, 0x311, 0x222, 0xB07, 0x605, 0x19, 0x0A, 0x1C};
+  simedid::DetailedTiming wide = {0x1234, 0xA08, 0x321, 0x311, 0x222, 0xB07, 0x605, 0x19, 0x0A, 0x1C};
   std::vector<uint8_t> e =
-      testsupport::EdidBuilder().Vendor(0x08, 0x9D).Established(37, 6).Detailed(wide).Extension().Build();
+      simedid::EdidBuilder().Vendor(0x08, 0x9D).Established(37, 6).Detailed(wide).Extension().Build();
   ASSERT_EQ(256u, e.size());
   for (size_t block = 0; block < 2; ++block) {
     uint8_t sum = 0;

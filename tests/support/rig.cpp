@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/core/binding.h"
+#include "driver/binding/binding.h"
+#include "driver/hw/ddc.h"
 #include "driver/lib/driverlib.h"
 #include "sim/platform/platform_stand_in.h"
 
@@ -25,6 +26,7 @@ Rig::~Rig() {
 
 EFI_STATUS Rig::LoadDriver() {
   DriverLibResetForHost();
+  DdcResetForHost();
   image_ = fw_.CreateImageHandle();
   fw_.ResetCallCounts();
   return DriverEntry(image_, fw_.SystemTable());
@@ -37,6 +39,7 @@ EFI_DRIVER_BINDING_PROTOCOL* Rig::binding() const {
 
 ADAPTER_CONTEXT* Rig::MakeContext() {
   DriverLibResetForHost();
+  DdcResetForHost();
   if (image_ == nullptr) image_ = fw_.CreateImageHandle();
   EfiInitializeDriverLib(image_, fw_.SystemTable());
 

@@ -2,11 +2,12 @@
 // task priority comes back, and nothing after it is drawn.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "efi/efi.h"
-#include "tests/support/edid_builder.h"
+#include "sim/edid/edid_builder.h"
 #include "tests/support/rig.h"
 
 namespace ugatest {
@@ -42,8 +43,8 @@ TEST_P(BltFaultTest, IsReportedAndEndsTheOperation) {
   const BltFault& f = GetParam();
   testsupport::Rig rig;
   ASSERT_EQ(rig.LoadDriver(), EFI_SUCCESS);
-  testsupport::EdidBuilder edid;
-  edid.Input(0x80).Detailed(testsupport::Fields1080p());
+  simedid::EdidBuilder edid;
+  edid.Input(0x80).Detailed(simedid::Timing1080p());
   ASSERT_TRUE(rig.Plug(kt270::Connector::kDigital, edid.Build()));
   ASSERT_EQ(rig.Connect(), EFI_SUCCESS);
   EFI_UGA_DRAW_PROTOCOL* uga = rig.uga_draw();
@@ -79,6 +80,43 @@ TEST_P(BltFaultTest, IsReportedAndEndsTheOperation) {
 
 INSTANTIATE_TEST_SUITE_P(EveryTransfer, BltFaultTest, ::testing::ValuesIn(kFaults),
                          [](const ::testing::TestParamInfo<BltFault>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace ugatest
+
+namespace ugatest {
+namespace {
+
+// A 3840 x 2400 panel on a 32 MiB aperture: its native surface ends past
+// the frame buffer. The mode set says so and leaves the CRTC off, and Blt
+// draws only what lies inside the aperture.
+TEST(ApertureBounds, ANativeModePastTheApertureIsNeitherShownNorDrawnPast) {
+  testsupport::Rig rig;
+  ASSERT_EQ(rig.LoadDriver(), EFI_SUCCESS);
+  simedid::EdidBuilder edid;
+  edid.Input(0x80).Detailed(57200, 3840, 160, 48, 32, 2400, 60, 3, 6);
+  ASSERT_TRUE(rig.Plug(kt270::Connector::kDigital, edid.Build()));
+  ASSERT_EQ(rig.Connect(), EFI_SUCCESS);
+  EFI_UGA_DRAW_PROTOCOL* uga = rig.uga_draw();
+  EXPECT_EQ(uga->SetMode(uga, 1024, 768, 32, 60), EFI_DEVICE_ERROR);
+  EXPECT_FALSE(rig.adapter().DecodeCrtc(0).running);
+  EXPECT_FALSE(rig.adapter().DecodeOutput(kt270::Output::kTmds).enabled);
+
+  UINT32 w = 0, h = 0, d = 0, r = 0;
+  ASSERT_EQ(uga->GetMode(uga, &w, &h, &d, &r), EFI_SUCCESS);
+  ASSERT_EQ(w * 10000 + h, 38402400u);
+  std::vector<EFI_UGA_PIXEL> pixels(16 * 16, EFI_UGA_PIXEL{1, 2, 3, 0});
+  const std::vector<uint8_t> before(rig.adapter().FrameBuffer(),
+                                    rig.adapter().FrameBuffer() + rig.adapter().FrameBufferSize());
+  for (int op = 0; op < 4; ++op) {
+    EXPECT_EQ(uga->Blt(uga, pixels.data(), static_cast<EFI_UGA_BLT_OPERATION>(op), 0, 2390, 0, 2390, 16, 8, 0),
+              EFI_INVALID_PARAMETER)
+        << op;
+  }
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), rig.adapter().FrameBuffer()));
+  EXPECT_EQ(uga->Blt(uga, pixels.data(), EfiUgaBltBufferToVideo, 0, 0, 0, 0, 16, 16, 0), EFI_SUCCESS);
+  ASSERT_EQ(rig.Disconnect(), EFI_SUCCESS);
+}
 
 }  // namespace
 }  // namespace ugatest

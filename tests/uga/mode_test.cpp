@@ -34,8 +34,9 @@ TEST(SetMode, TheDisplaysMaskChoosesBetweenTheTwo800x600Rows) {
     EXPECT_EQ(r["steps"][0]["status"], "EFI_SUCCESS");
     return r["outputs"]["DAC A"].value("h_total", 0);
   };
-  EXPECT_EQ(h_total_for(EdidBuilder().Detailed(kt270sim::Timing1024x768()).Established(35, 0).Build()), 0x41F + 1);
-  EXPECT_EQ(h_total_for(EdidBuilder().Detailed(kt270sim::Timing1024x768()).Established(37, 6).Build()), 0xAA9 + 1);
+  EdidBuilder xga = EdidBuilder().Analogue().Detailed(simedid::Timing1024x768());
+  EXPECT_EQ(h_total_for(EdidBuilder(xga).Established(35, 0).Build()), 0x41F + 1);
+  EXPECT_EQ(h_total_for(EdidBuilder(xga).Established(37, 6).Build()), 0xAA9 + 1);
 }
 
 // A request that matches only a row the display does not declare is shown
@@ -184,12 +185,14 @@ INSTANTIATE_TEST_SUITE_P(
         NoOwnTiming{"NoMonitor", json::object(), "DAC A", 800, 600, false},
         NoOwnTiming{"CompositeSyncAnalogue",
                     {{"1", Monitor(EdidBuilder()
+                                       .Analogue()
                                        .Detailed({4000, 800, 256, 40, 128, 600, 28, 1, 4, 0x00})
                                        .Established(35, 0)
                                        .Build(),
                                    "DAC A")}},
                     "DAC A", 800, 600, false},
-        NoOwnTiming{"Television", {{"2", Monitor(EdidBuilder().Television(true, false).Build(), "TV")}}, "TV", 800,
+        NoOwnTiming{"Television",
+                    {{"2", Monitor(EdidBuilder().Analogue().Television(true, false).Build(), "TV")}}, "TV", 800,
                     600, true}),
     [](const ::testing::TestParamInfo<NoOwnTiming>& info) { return std::string(info.param.name); });
 

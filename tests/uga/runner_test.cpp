@@ -21,7 +21,7 @@ TEST(Runner, MalformedScenariosNameTheField) {
   EXPECT_EQ(Refusal({{"colour", 1}}), "colour: unknown key");
   EXPECT_EQ(Refusal({{"adapter", {{"fb_size", "0x3000"}}}}), "adapter.fb_size: must be a power of two, 64 KiB or more");
   EXPECT_EQ(Refusal({{"ddc", {{"1", {{"edid", "00 FF 1"}}}}}}), "ddc.1.edid: odd number of hex digits");
-  EXPECT_EQ(Refusal({{"ddc", {{"1", {{"edid", HexOf(Panel1024())}, {"output", "TV"}}}}}}),
+  EXPECT_EQ(Refusal({{"ddc", {{"1", {{"edid", Hex(Panel1024())}, {"output", "TV"}}}}}}),
             "ddc.1.output: the board wires TV's connector to DDC channel 2");
   EXPECT_EQ(Refusal({{"faults", {{{"call", "AllocatePool"}, {"nth", 1}, {"status", "EFI_NOPE"}}}}}),
             "faults[0].status: unknown status name");

@@ -11,33 +11,25 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tools/kt270sim/edid_builder.h"
+#include "sim/edid/edid_builder.h"
 #include "tools/kt270sim/runner.h"
+#include "tools/kt270sim/scenario.h"
 
 namespace ugatest {
 
 using nlohmann::json;
-using kt270sim::EdidBuilder;
-
-inline std::string HexOf(const std::vector<uint8_t>& bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string s;
-  for (uint8_t b : bytes) {
-    s += kDigits[b >> 4];
-    s += kDigits[b & 15];
-  }
-  return s;
-}
+using kt270sim::Hex;
+using simedid::EdidBuilder;
 
 // Digital 1680x1050 declaring no built-in mode.
-inline std::vector<uint8_t> Panel1680() { return EdidBuilder().Digital().Detailed(kt270sim::Timing1680x1050()).Build(); }
-inline std::vector<uint8_t> Panel1024() { return EdidBuilder().Digital().Detailed(kt270sim::Timing1024x768()).Build(); }
+inline std::vector<uint8_t> Panel1680() { return EdidBuilder().Digital().Detailed(simedid::Timing1680x1050()).Build(); }
+inline std::vector<uint8_t> Panel1024() { return EdidBuilder().Digital().Detailed(simedid::Timing1024x768()).Build(); }
 inline std::vector<uint8_t> Analogue800() {
-  return EdidBuilder().Detailed(kt270sim::Timing800x600()).Established(35, 0).Build();
+  return EdidBuilder().Analogue().Detailed(simedid::Timing800x600()).Established(35, 0).Build();
 }
 
 inline json Monitor(const std::vector<uint8_t>& edid, const char* output) {
-  return {{"edid", HexOf(edid)}, {"output", output}};
+  return {{"edid", Hex(edid)}, {"output", output}};
 }
 
 inline json SetMode(uint32_t w, uint32_t h, uint32_t depth = 32, uint32_t refresh = 60) {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "tools/kt270sim/edid_builder.h"
+#include "sim/edid/edid_builder.h"
 #include "tools/kt270sim/runner.h"
 #include "tools/kt270sim/scenario.h"
 
@@ -101,12 +101,13 @@ std::string Summary(const RunOutcome& outcome) {
 }
 
 json DemoScenario() {
-  std::vector<uint8_t> edid = EdidBuilder()
+  std::vector<uint8_t> edid = simedid::EdidBuilder()
+                                  .Product(0x01, 0x00)  // product 0001
                                   .Digital()
                                   .Established(35, 0)  // 800x600 at 60 Hz
                                   .Established(35, 5)  // 640x480 at 60 Hz
                                   .Established(36, 3)  // 1024x768 at 60 Hz
-                                  .Detailed(Timing1680x1050())
+                                  .Detailed(simedid::Timing1680x1050())
                                   .Build();
   auto blt = [](const char* op, json fields) {
     fields["op"] = "Blt";
@@ -136,7 +137,7 @@ json DemoScenario() {
       {{"op", "GetControllerName"}, {"language", "eng"}},
   });
   return {
-      {"ddc", {{"1", {{"edid", Hex(edid.data(), edid.size())}, {"output", "TMDS"}}}}},
+      {"ddc", {{"1", {{"edid", Hex(edid)}, {"output", "TMDS"}}}}},
       {"platform", {{"property_database", true}, {"platform_services", true}}},
       {"steps", steps},
   };

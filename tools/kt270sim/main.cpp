@@ -37,6 +37,18 @@ Choices of this runner beyond the interface page:
     reach more than 256 MiB into its buffer is a malformed scenario (a
     rectangle over 65536 pixels wide or high is allowed: no mode holds it,
     so the driver refuses it without touching the buffer).
+  - Graphics Output steps, on the GOP the controller carries beside UGA
+    Draw (none in the UGA-Draw-only build: EFI_NOT_STARTED):
+      {"op": "GopQueryMode", "mode": N}  reports "status", "code", and on
+        success "version", "width", "height", "pixel_format",
+        "pixels_per_scan_line" and "size_of_info".
+      {"op": "GopSetMode", "mode": N}  reports "status" and "code".
+      Both add "record", the protocol's mode record after the call:
+        "mode", "max_mode", "frame_buffer_base" ("0x" + 16 hex digits),
+        "frame_buffer_size" and "info" (the fields of the current mode).
+      {"op": "GopBlt", ...}  takes the fields of "Blt" (operations
+        "VideoFill", "VideoToBltBuffer", "BltBufferToVideo",
+        "VideoToVideo" or an integer) and reports as "Blt" does.
   - SetMode needs "width" and "height"; "depth" defaults to 32 and
     "refresh" to 60. GetInfo "size" defaults to 0; SetInfo "data" to none.
   - When Supported fails at the start, Start is not called and "start"

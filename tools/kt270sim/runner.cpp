@@ -10,8 +10,9 @@
 #include <memory>
 #include <set>
 
-#include "driver/core/binding.h"
-#include "driver/core/component_name.h"
+#include "driver/binding/binding.h"
+#include "driver/binding/component_name.h"
+#include "driver/hw/ddc.h"
 #include "driver/lib/driverlib.h"
 #include "efi/efi.h"
 #include "sim/adapter/kt270_pci_device.h"
@@ -80,6 +81,7 @@ class Session {
 
   RunOutcome Run() {
     DriverLibResetForHost();
+    DdcResetForHost();
     image_ = fw_.CreateImageHandle();
     fw_.ResetCallCounts();
     fw_.PciIoOf(controller_)->ResetCounts();
@@ -233,7 +235,24 @@ class Session {
         SetStatus(&out, status);
         if (!EFI_ERROR(status)) out.update({{"width", w}, {"height", h}, {"depth", d}, {"refresh", r}});
       } else {
-        RunBlt(uga, s, &out);
+        RunBlt<EFI_UGA_PIXEL>(s, &out, [&](EFI_UGA_PIXEL* buffer) {
+          return uga->Blt(uga, buffer, static_cast<EFI_UGA_BLT_OPERATION>(s.operation), s.sx, s.sy, s.dx, s.dy,
+                          s.blt_width, s.blt_height, s.delta);
+        });
+      }
+    } else if (s.op == "GopQueryMode" || s.op == "GopSetMode" || s.op == "GopBlt") {
+      auto* gop = Interface<EFI_GRAPHICS_OUTPUT_PROTOCOL>(kEfiGraphicsOutputProtocolGuid);
+      if (gop == nullptr) return NotStarted(out, "Graphics Output");
+      if (s.op == "GopQueryMode") {
+        RunGopQueryMode(gop, s, &out);
+      } else if (s.op == "GopSetMode") {
+        SetStatus(&out, gop->SetMode(gop, static_cast<UINT32>(s.mode)));
+        GopModeRecord(gop, &out);
+      } else {
+        RunBlt<EFI_GRAPHICS_OUTPUT_BLT_PIXEL>(s, &out, [&](EFI_GRAPHICS_OUTPUT_BLT_PIXEL* buffer) {
+          return gop->Blt(gop, buffer, static_cast<EFI_GRAPHICS_OUTPUT_BLT_OPERATION>(s.operation), s.sx, s.sy, s.dx,
+                          s.dy, s.blt_width, s.blt_height, s.delta);
+        });
       }
     } else if (s.op == "Query") {
       auto* config = Interface<QUOVAN_CONFIG_INTERFACE>(kConfigInterfaceGuid);
@@ -286,9 +305,12 @@ class Session {
     return out;
   }
 
-  void RunBlt(EFI_UGA_DRAW_PROTOCOL* uga, const StepPlan& s, json* out) {
+  // Call is the protocol's Blt on the runner's buffer (UGA and GOP pixels
+  // share one layout).
+  template <typename Pixel, typename Call>
+  void RunBlt(const StepPlan& s, json* out, Call call) {
     std::vector<uint8_t> storage;
-    EFI_UGA_PIXEL* buffer = nullptr;
+    Pixel* buffer = nullptr;
     size_t declared = 0;
     if (s.buffer) {
       const BufferPlan& b = *s.buffer;
@@ -297,15 +319,48 @@ class Session {
       if (extent > kMaxBufferBytes) extent = 0;  // a rectangle no mode holds: the driver refuses it first
       storage = PatternBytes(b.width, b.height, b.pattern, b.pixel);
       storage.resize(std::max<uint64_t>(declared, extent) + 4, 0);
-      buffer = reinterpret_cast<EFI_UGA_PIXEL*>(storage.data());
+      buffer = reinterpret_cast<Pixel*>(storage.data());
     }
-    EFI_STATUS status = uga->Blt(uga, buffer, static_cast<EFI_UGA_BLT_OPERATION>(s.operation), s.sx, s.sy, s.dx,
-                                 s.dy, s.blt_width, s.blt_height, s.delta);
-    SetStatus(out, status);
+    SetStatus(out, call(buffer));
     if (s.operation == 1 && buffer != nullptr) {
       (*out)["sha256"] = Sha256(storage.data(), declared);
       outcome_.read_back.emplace_back(storage.begin(), storage.begin() + static_cast<std::ptrdiff_t>(declared));
     }
+  }
+
+  static json ModeInformation(const EFI_GRAPHICS_OUTPUT_MODE_INFORMATION& info) {
+    static const char* const kFormats[] = {"PixelRedGreenBlueReserved8BitPerColor",
+                                           "PixelBlueGreenRedReserved8BitPerColor", "PixelBitMask", "PixelBltOnly"};
+    unsigned format = static_cast<unsigned>(info.PixelFormat);
+    return {{"version", info.Version},
+            {"width", info.HorizontalResolution},
+            {"height", info.VerticalResolution},
+            {"pixel_format", format < 4 ? json(kFormats[format]) : json(format)},
+            {"pixels_per_scan_line", info.PixelsPerScanLine}};
+  }
+
+  void RunGopQueryMode(EFI_GRAPHICS_OUTPUT_PROTOCOL* gop, const StepPlan& s, json* out) {
+    UINTN size = 0;
+    EFI_GRAPHICS_OUTPUT_MODE_INFORMATION* info = nullptr;
+    SetStatus(out, gop->QueryMode(gop, static_cast<UINT32>(s.mode), &size, &info));
+    if (info != nullptr) {
+      if (size >= sizeof *info) out->update(ModeInformation(*info));
+      (*out)["size_of_info"] = size;
+      fw_.SystemTable()->BootServices->FreePool(info);
+    }
+    GopModeRecord(gop, out);
+  }
+
+  // The protocol's mode record as a consumer sees it after the step.
+  static void GopModeRecord(EFI_GRAPHICS_OUTPUT_PROTOCOL* gop, json* out) {
+    const EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE* m = gop->Mode;
+    if (m == nullptr) return;
+    json record = {{"mode", m->Mode},
+                   {"max_mode", m->MaxMode},
+                   {"frame_buffer_base", HexWord(m->FrameBufferBase, 16)},
+                   {"frame_buffer_size", m->FrameBufferSize}};
+    if (m->Info != nullptr) record["info"] = ModeInformation(*m->Info);
+    (*out)["record"] = record;
   }
 
   // ---- the result -------------------------------------------------------

@@ -236,9 +236,13 @@ StepPlan ParseStep(const json& j, const std::string& field, const std::string& b
     u32("height", &s.height);
     u32("depth", &s.depth);
     u32("refresh", &s.refresh);
-  } else if (s.op == "Blt") {
+  } else if (s.op == "GopQueryMode" || s.op == "GopSetMode") {
+    Keys(j, field, {"op", "mode"});
+    if (!j.contains("mode")) Bad(field, s.op + " needs a mode");
+    s.mode = Unsigned(j["mode"], Sub(field, "mode"), 0xFFFFFFFFu);
+  } else if (s.op == "Blt" || s.op == "GopBlt") {
     Keys(j, field, {"op", "operation", "sx", "sy", "dx", "dy", "width", "height", "delta", "buffer"});
-    if (!j.contains("operation")) Bad(field, "Blt needs an operation");
+    if (!j.contains("operation")) Bad(field, s.op + " needs an operation");
     s.operation = ParseOperation(j["operation"], Sub(field, "operation"));
     un("sx", &s.sx);
     un("sy", &s.sy);

@@ -53,6 +53,8 @@ struct StepPlan {
   // name look-ups
   std::string language = "eng";
   bool child = false;
+  // GopQueryMode / GopSetMode
+  uint64_t mode = 0;
   // Attach
   unsigned channel = 0;
   std::optional<DdcPlan> device;
@@ -82,6 +84,7 @@ Scenario ParseScenario(const nlohmann::json& j, const std::string& base_dir);
 const char* BltOperationName(uint64_t operation);
 std::string StatusText(EFI_STATUS status);
 std::string Hex(const uint8_t* bytes, size_t size);
+inline std::string Hex(const std::vector<uint8_t>& bytes) { return Hex(bytes.data(), bytes.size()); }
 const char* WiringName(Wiring wiring);
 
 }  // namespace kt270sim

@@ -1,17 +1,31 @@
 #!/bin/sh
-# Flips the last byte (the checksum) of a copy of ROM and runs romcheck on
-# it; succeeds only when romcheck refuses the copy.
-#   check_corrupt.sh ROMCHECK ROM ROMCHECK-ARGS...
+# Spoils a copy of ROM and runs romcheck on it; succeeds only when romcheck
+# refuses the copy.
+#   check_corrupt.sh sum|image ROMCHECK ROM ROMCHECK-ARGS...
+# sum:   flips the last byte (the checksum).
+# image: flips a byte halfway through the EFI image and mends the
+#        checksum, so only the image itself (unpacked, when compressed)
+#        can give it away.
 set -eu
-romcheck=$1 rom=$2
-shift 2
-bad="$rom.bad"
+what=$1 romcheck=$2 rom=$3
+shift 3
+bad="$rom.bad-$what"
 cp "$rom" "$bad"
-size=$(stat -c %s "$bad")
-last=$(od -An -tu1 -j $((size - 1)) -N1 "$bad" | tr -d ' ')
-printf "$(printf '\\%03o' $(( last ^ 0xFF )))" | dd of="$bad" bs=1 seek=$((size - 1)) conv=notrunc status=none
+last=$(( $(stat -c %s "$bad") - 1 ))
+byte() { od -An -tu1 -j "$1" -N1 "$bad" | tr -d ' '; }
+poke() { printf "$(printf '\\%03o' "$2")" | dd of="$bad" bs=1 seek="$1" conv=notrunc status=none; }
+case $what in
+  sum) poke $last $(( $(byte $last) ^ 0xFF )) ;;
+  image)
+    image=$(( $(byte 22) | $(byte 23) << 8 ))
+    at=$(( (image + last) / 2 ))
+    old=$(byte $at) new=$(( $(byte $at) ^ 0xFF ))
+    poke $at $new
+    poke $last $(( ($(byte $last) + old - new) & 0xFF )) ;;
+  *) echo "check_corrupt: unknown corruption $what" >&2; exit 2 ;;
+esac
 if "$romcheck" "$@" "$bad"; then
-  echo "check_corrupt: romcheck accepted a ROM with a wrong checksum"
+  echo "check_corrupt: romcheck accepted a ROM with a spoilt $what"
   exit 1
 fi
 echo "check_corrupt: refused as it must be"

@@ -2,10 +2,11 @@
 // option ROM on the card would carry it.
 //
 //   mkrom --vendor 0x1F6B --device 0x6B10 [--device-list 0x6B10,0x6B11,...]
-//         [--class 0x030000] [--code-revision N] -o rom.bin driver.efi
+//         [--class 0x030000] [--code-revision N] [--uncompressed] -o rom.bin driver.efi
 //
-// The image is uncompressed, padded to whole 512-byte units, and its last
-// byte makes the byte sum zero.
+// The image is compressed as EFI_DECOMPRESS_PROTOCOL undoes it (the ROM's
+// compression type 1) unless --uncompressed, the ROM padded to whole
+// 512-byte units, and its last byte makes the byte sum zero.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/mkrom/compress.h"
 #include "tools/mkrom/rom_layout.h"
 
 namespace {
@@ -55,7 +57,7 @@ bool ParseList(const char* text, std::vector<uint16_t>* out) {
 int Usage() {
   std::fprintf(stderr,
                "usage: mkrom --vendor ID --device ID [--device-list ID,...] [--class 0xCCSSPP]\n"
-               "             [--code-revision N] -o ROM driver.efi\n");
+               "             [--code-revision N] [--uncompressed] -o ROM driver.efi\n");
   return 2;
 }
 
@@ -63,7 +65,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
   uint32_t vendor = 0, device = 0, klass = 0x030000, codeRevision = 0;
-  bool haveVendor = false, haveDevice = false;
+  bool haveVendor = false, haveDevice = false, compress = true;
   std::vector<uint16_t> list;
   const char* out = nullptr;
   const char* in = nullptr;
@@ -82,6 +84,8 @@ int main(int argc, char** argv) {
       if (!ParseNumber(argv[++i], 0xFFFFFF, &klass)) return Usage();
     } else if (a == "--code-revision" && hasValue) {
       if (!ParseNumber(argv[++i], 0xFFFF, &codeRevision)) return Usage();
+    } else if (a == "--uncompressed") {
+      compress = false;
     } else if (a == "-o" && hasValue) {
       out = argv[++i];
     } else if (!a.empty() && a[0] != '-' && !in) {
@@ -117,6 +121,18 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  std::vector<uint8_t> payload = pe;
+  if (compress) {
+    payload = efic::Compress(pe.data(), pe.size());
+    // A ROM the firmware could not unpack is worse than a large one.
+    std::vector<uint8_t> back;
+    std::string why;
+    if (!efic::Decompress(payload.data(), payload.size(), &back, &why) || back != pe) {
+      std::fprintf(stderr, "mkrom: the compressed image does not decode to %s (%s)\n", in, why.c_str());
+      return 1;
+    }
+  }
+
   // Header, PCIR right after it (dword aligned), the device list, then the
   // EFI image on a 512-byte boundary.
   const uint32_t pcir = 0x1C;
@@ -124,7 +140,7 @@ int main(int argc, char** argv) {
   const uint32_t listBytes = static_cast<uint32_t>(list.size() + 1) * 2;
   const uint32_t imageAt = (deviceList + listBytes + rom::kUnit - 1) / rom::kUnit * rom::kUnit;
   // One spare byte at the end for the checksum.
-  const size_t total = (imageAt + pe.size() + 1 + rom::kUnit - 1) / rom::kUnit * rom::kUnit;
+  const size_t total = (imageAt + payload.size() + 1 + rom::kUnit - 1) / rom::kUnit * rom::kUnit;
   const size_t units = total / rom::kUnit;
   if (units > 0xFFFF || imageAt > 0xFFFF) {
     std::fprintf(stderr, "mkrom: image too large for a ROM (%zu units)\n", units);
@@ -137,7 +153,7 @@ int main(int argc, char** argv) {
   Put32(r, rom::kEfiSignature, rom::kEfiRomSignature);
   Put16(r, rom::kEfiSubsystem, subsystem);
   Put16(r, rom::kEfiMachine, machine);
-  Put16(r, rom::kCompression, 0);
+  Put16(r, rom::kCompression, compress ? rom::kCompressed : 0);
   Put16(r, rom::kEfiImageOffset, imageAt);
   Put16(r, rom::kPcirOffset, pcir);
 
@@ -156,7 +172,7 @@ int main(int argc, char** argv) {
   r[pcir + rom::kPcirIndicator] = rom::kLastImage;
   for (size_t i = 0; i < list.size(); ++i) Put16(r, deviceList + 2 * i, list[i]);
 
-  std::memcpy(&r[imageAt], pe.data(), pe.size());
+  std::memcpy(&r[imageAt], payload.data(), payload.size());
   uint8_t sum = 0;
   for (size_t i = 0; i + 1 < total; ++i) sum = static_cast<uint8_t>(sum + r[i]);
   r[total - 1] = static_cast<uint8_t>(-sum);
@@ -167,7 +183,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "mkrom: cannot write %s\n", out);
     return 1;
   }
-  std::printf("mkrom: %s: %zu bytes (%zu units), EFI image at 0x%x, %zu bytes\n", out, total, units, imageAt,
+  std::printf("mkrom: %s: %zu bytes (%zu units), EFI image at 0x%x, %zu bytes", out, total, units, imageAt,
               pe.size());
+  if (compress) std::printf(", compressed to %zu", payload.size());
+  std::printf("\n");
   return 0;
 }

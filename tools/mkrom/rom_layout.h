@@ -15,7 +15,7 @@ constexpr uint32_t kInitSize = 0x02;          // u16, units
 constexpr uint32_t kEfiSignature = 0x04;      // u32 0x0EF1
 constexpr uint32_t kEfiSubsystem = 0x08;      // u16
 constexpr uint32_t kEfiMachine = 0x0A;        // u16
-constexpr uint32_t kCompression = 0x0C;       // u16, 0 = uncompressed
+constexpr uint32_t kCompression = 0x0C;       // u16, 0 = uncompressed, 1 = compressed
 constexpr uint32_t kReserved = 0x0E;          // 8 bytes, zero
 constexpr uint32_t kEfiImageOffset = 0x16;    // u16, from the image start
 constexpr uint32_t kPcirOffset = 0x18;        // u16, from the image start
@@ -40,6 +40,7 @@ constexpr uint32_t kPcirSize = 0x1C;
 
 constexpr uint16_t kRomSignature = 0xAA55;
 constexpr uint32_t kEfiRomSignature = 0x0EF1;
+constexpr uint16_t kCompressed = 1;  // as EFI_DECOMPRESS_PROTOCOL undoes it
 constexpr uint8_t kCodeTypeEfi = 3;
 constexpr uint8_t kLastImage = 0x80;
 

@@ -3,10 +3,11 @@
 // driver from it, plus the values the card must carry.
 //
 //   romcheck --vendor ID --device ID --device-list ID,... --class 0xCCSSPP
-//            --image driver.efi rom.bin
+//            [--compression 0|1] --image driver.efi rom.bin
 //
-// Offsets are written from the PCI Firmware tables here, independently of
-// the builder. Prints one "field: value" line per field, then "romcheck: ok"
+// --compression is the type the header must carry (default 1): with 1 the
+// image is decompressed and must be the driver byte for byte. Offsets are
+// written from the PCI Firmware tables here, independently of the builder. Prints one "field: value" line per field, then "romcheck: ok"
 // or one "romcheck: FAIL ..." line per violated rule.
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "tools/mkrom/compress.h"
 
 namespace {
 
@@ -55,7 +58,7 @@ bool ParseNumber(const char* text, unsigned long* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  unsigned long vendor = 0, device = 0, klass = 0;
+  unsigned long vendor = 0, device = 0, klass = 0, compression = 1;
   std::vector<unsigned long> list;
   const char* imagePath = nullptr;
   const char* romPath = nullptr;
@@ -67,6 +70,8 @@ int main(int argc, char** argv) {
     } else if (a == "--device" && v && ParseNumber(argv[i + 1], &device)) {
       ++i;
     } else if (a == "--class" && v && ParseNumber(argv[i + 1], &klass)) {
+      ++i;
+    } else if (a == "--compression" && v && ParseNumber(argv[i + 1], &compression)) {
       ++i;
     } else if (a == "--device-list" && v) {
       std::string s = argv[++i];
@@ -83,7 +88,8 @@ int main(int argc, char** argv) {
     } else if (a[0] != '-' && !romPath) {
       romPath = argv[i];
     } else {
-      std::fprintf(stderr, "usage: romcheck --vendor ID --device ID --device-list ID,... --class C --image EFI ROM\n");
+      std::fprintf(stderr, "usage: romcheck --vendor ID --device ID --device-list ID,... --class C [--compression 0|1]\n"
+                           "                --image EFI ROM\n");
       return 2;
     }
   }
@@ -105,7 +111,8 @@ int main(int argc, char** argv) {
   c.Field("rom.efi_signature", c.U32(0x04), 0x0EF1);
   c.Field("rom.efi_subsystem", c.U16(0x08), 11);
   c.Field("rom.efi_machine_type", c.U16(0x0A), 0x8664);
-  c.Field("rom.compression_type", c.U16(0x0C), 0);
+  uint32_t compressed = c.U16(0x0C);
+  c.Field("rom.compression_type", compressed, static_cast<uint32_t>(compression));
   for (unsigned i = 0; i < 8; ++i)
     if (c.U8(0x0E + i)) c.Fail("reserved header bytes 0x0E-0x15 are not zero");
   uint32_t imageAt = c.U16(0x16);
@@ -152,19 +159,37 @@ int main(int argc, char** argv) {
   std::printf("\n");
   if (got != list) c.Fail("device list differs from --device-list");
 
-  // The EFI image: where the header says, byte for byte the driver.
-  if (imageAt < pcir + 0x1C || !c.Has(imageAt, pe.size())) {
+  // The EFI image: where the header says, byte for byte the driver once
+  // unpacked. A firmware hands its decompressor everything from the image
+  // offset to the end of the ROM.
+  size_t stored = 0;
+  if (imageAt < pcir + 0x1C || imageAt >= r.size()) {
     c.Fail("EFI image offset out of the ROM");
-  } else if (std::memcmp(&r[imageAt], pe.data(), pe.size()) != 0) {
+  } else if (compressed == 1) {
+    std::vector<uint8_t> unpacked;
+    std::string why;
+    efic::StreamInfo info;
+    if (!efic::Decompress(&r[imageAt], r.size() - imageAt, &unpacked, &why, &info)) {
+      c.Fail("compressed image refused: " + why);
+    } else if (unpacked != pe) {
+      c.Fail("compressed image does not decompress to the driver image");
+    } else {
+      stored = efic::kHeaderSize + info.compressed_size;
+      std::printf("efi_image: %zu bytes at 0x%x, compressed (%zu blocks, %zu literals, %zu matches), "
+                  "decompressed %u bytes identical to %s\n",
+                  stored, imageAt, info.blocks, info.literals, info.matches, info.original_size, imagePath);
+    }
+  } else if (!c.Has(imageAt, pe.size()) || std::memcmp(&r[imageAt], pe.data(), pe.size()) != 0) {
     c.Fail("bytes at the EFI image offset are not the driver image");
   } else {
+    stored = pe.size();
     std::printf("efi_image: %zu bytes at 0x%x, identical to %s\n", pe.size(), imageAt, imagePath);
-    for (size_t i = imageAt + pe.size(); i + 1 < r.size(); ++i)
-      if (r[i]) {
-        c.Fail("padding after the image is not zero");
-        break;
-      }
   }
+  for (size_t i = imageAt + stored; stored && i + 1 < r.size(); ++i)
+    if (r[i]) {
+      c.Fail("padding after the image is not zero");
+      break;
+    }
 
   uint8_t sum = 0;
   for (uint8_t byte : r) sum = static_cast<uint8_t>(sum + byte);

@@ -25,16 +25,7 @@
 
 namespace {
 
-const char* HexDigits = "0123456789abcdef";
-
-std::string HexBytes(const uint8_t* b, size_t n) {
-  std::string s;
-  for (size_t i = 0; i < n; ++i) {
-    s += HexDigits[b[i] >> 4];
-    s += HexDigits[b[i] & 15];
-  }
-  return s;
-}
+using kt270sim::Hex;
 
 int Scenario(int argc, char** argv) {
   if (argc < 4) return 2;
@@ -77,14 +68,14 @@ int Scenario(int argc, char** argv) {
         case kt270sim::Wiring::kNone: break;
       }
       if (connector < 0)
-        out << "raw " << channel << " " << HexBytes(d.edid.data(), d.edid.size()) << "\n";
+        out << "raw " << channel << " " << Hex(d.edid) << "\n";
       else
-        out << "monitor " << connector << " " << HexBytes(d.edid.data(), d.edid.size()) << "\n";
+        out << "monitor " << connector << " " << Hex(d.edid) << "\n";
     }
     out << "platform " << (s.property_database ? 1 : 0) << " " << (s.platform_services ? 1 : 0) << "\n";
     for (const auto& [key, value] : s.values) {
       std::snprintf(line, sizeof line, " %x\n", value);
-      out << "value " << HexBytes(reinterpret_cast<const uint8_t*>(&key), sizeof key) << line;
+      out << "value " << Hex(reinterpret_cast<const uint8_t*>(&key), sizeof key) << line;
     }
     out << "end\n";
   }
@@ -155,7 +146,7 @@ std::vector<nlohmann::json> ReadLines(const std::string& path) {
 }
 
 nlohmann::json Last(const std::vector<nlohmann::json>& lines, const std::string& event, const std::string& config) {
-  nlohmann::json found;
+  nlohmann::json found = nlohmann::json::object();
   for (const auto& j : lines)
     if (j.value("event", "") == event && (config.empty() || j.value("config", "") == config)) found = j;
   return found;
@@ -174,6 +165,10 @@ int Report(int argc, char** argv) {
   nlohmann::json r;
   r["configuration"] = config;
   nlohmann::json connect = Last(lines, "connect", config);
+  if (connect.empty()) {
+    std::fprintf(stderr, "e2e_tool: %s/debugcon.log: no configuration %s\n", work.c_str(), config.c_str());
+    return 1;
+  }
   nlohmann::json console = Last(lines, "console", config);
   nlohmann::json monitor = Last(lines, "monitor", config);
   nlohmann::json screen = Last(lines, "screen_ready", "");
@@ -213,17 +208,22 @@ int Report(int argc, char** argv) {
   o << r.dump(2) << "\n";
 
   std::printf("configuration     %s\n", config.c_str());
-  std::printf("monitor           %s on %s: %s (%s, %s, %.3f Hz%s)\n", r["monitor"]["verdict"].get<std::string>().c_str(),
-              r["monitor"]["connector"].get<std::string>().c_str(), r["monitor"]["reason"].get<std::string>().c_str(),
-              r["monitor"]["shows"].get<std::string>().c_str(), r["monitor"]["source"].get<std::string>().c_str(),
-              r["monitor"]["refresh_mhz"].get<int>() / 1000.0, r["monitor"]["scaled"].get<bool>() ? ", scaled" : "");
+  const nlohmann::json& m = r["monitor"];
+  if (monitor.empty())
+    std::printf("monitor           none\n");
+  else
+    std::printf("monitor           %s on %s: %s (%s, %s, %.3f Hz%s)\n", m["verdict"].get<std::string>().c_str(),
+                m["connector"].get<std::string>().c_str(), m["reason"].get<std::string>().c_str(),
+                m["shows"].get<std::string>().c_str(), m["source"].get<std::string>().c_str(),
+                m["refresh_mhz"].get<int>() / 1000.0, m["scaled"].get<bool>() ? ", scaled" : "");
   std::printf("UGA mode          %s (the Graphics Console asked for %s)\n", r["mode"].get<std::string>().c_str(),
               r["console_setmode"].get<std::string>().c_str());
   std::printf("properties        %zu for the OS\n", props.size());
-  std::printf("firmware time     connect %s us, first SetMode %s us, connect to lit screen %s us\n",
+  const nlohmann::json& lit = r["times_us"]["firmware"]["connect_to_lit_screen"];
+  std::printf("firmware time     connect %s us, first SetMode %s us, %s\n",
               r["times_us"]["firmware"]["connect"].dump().c_str(),
               r["times_us"]["firmware"]["first_setmode"].dump().c_str(),
-              r["times_us"]["firmware"]["connect_to_lit_screen"].dump().c_str());
+              lit.is_number() ? ("connect to lit screen " + lit.dump() + " us").c_str() : "no monitor lit");
   if (r["times_us"].contains("host_stand_in"))
     std::printf("host stand-in     Start %s us, SetMode %s us (virtual clock)\n",
                 r["times_us"]["host_stand_in"]["start"].dump().c_str(),

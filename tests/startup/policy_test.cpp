@@ -1,0 +1,92 @@
+// The fast start-up policy against the design's timing: the same register
+// accesses in the same order, except for DDC transactions the fast policy
+// does not make; the DDC traffic it does make identical where every
+// transaction is answered; and a shorter first SetMode.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <tuple>
+
+#include "tests/startup/startup_runs.h"
+
+namespace startup {
+namespace {
+
+auto Key(const kt270::Access& a) {
+  return std::make_tuple(a.space, a.write, a.width, a.offset, a.value, a.count, a.stride, a.ok);
+}
+
+// Greedy: an access of the design's trace that the fast trace does not
+// have next may be passed over only if it is a DDC line access.
+bool IsDefaultLessDdc(const std::vector<kt270::Access>& design, const std::vector<kt270::Access>& fast,
+                      std::string* why) {
+  size_t j = 0;
+  for (size_t i = 0; i < design.size(); ++i) {
+    if (j < fast.size() && Key(design[i]) == Key(fast[j])) {
+      ++j;
+    } else if (DdcChannelOf(design[i]) == 0) {
+      *why = "design access " + std::to_string(i) + " (offset 0x" + std::to_string(design[i].offset) +
+             ") missing from the fast trace at " + std::to_string(j);
+      return false;
+    }
+  }
+  if (j != fast.size()) *why = "fast trace has " + std::to_string(fast.size() - j) + " accesses more";
+  return j == fast.size();
+}
+
+std::vector<kt270::Access> OnChannel(const std::vector<kt270::Access>& trace, unsigned channel) {
+  std::vector<kt270::Access> out;
+  for (const kt270::Access& a : trace) {
+    if (DdcChannelOf(a) == channel) out.push_back(a);
+  }
+  return out;
+}
+
+bool SameAccesses(const std::vector<kt270::Access>& a, const std::vector<kt270::Access>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (Key(a[i]) != Key(b[i])) return false;
+  }
+  return true;
+}
+
+class PolicyTest : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(PolicyTest, FastMakesTheSameAccessesButSkippedTransactions) {
+  const Scenario& s = GetParam();
+  RunResult design = startup::Run(s, false);
+  RunResult fast = startup::Run(s, true);
+  EXPECT_TRUE(design.problems.empty()) << design.problems[0];
+  EXPECT_TRUE(fast.problems.empty()) << fast.problems[0];
+  EXPECT_EQ(design.status, fast.status);
+  std::string why;
+  EXPECT_TRUE(IsDefaultLessDdc(design.trace, fast.trace, &why)) << why;
+  // A bus where every transaction is answered sees exactly the same traffic.
+  if (s.aux) {
+    EXPECT_TRUE(SameAccesses(OnChannel(design.trace, 3), OnChannel(fast.trace, 3)));
+  }
+  for (const Plugged& m : s.monitors) {
+    unsigned channel = kt270::kConnectorChannel[static_cast<unsigned>(m.connector)];
+    EXPECT_TRUE(SameAccesses(OnChannel(design.trace, channel), OnChannel(fast.trace, channel))) << channel;
+  }
+  EXPECT_LT(fast.first_set_mode_us, design.first_set_mode_us);
+  std::printf("%-20s first SetMode: design %7.1f ms, fast %6.1f ms\n", s.name.c_str(),
+              design.first_set_mode_us / 1000.0, fast.first_set_mode_us / 1000.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, PolicyTest, ::testing::ValuesIn(Scenarios()),
+                         [](const ::testing::TestParamInfo<Scenario>& info) {
+                           std::string n = info.param.name;
+                           for (char& c : n) c = (c == '-' || c == '+') ? '_' : c;
+                           return n;
+                         });
+
+TEST(Policy, WhereEverythingAnswersTheTracesAreIdentical) {
+  RunResult design = startup::Run(EverythingAnswers(), false);
+  RunResult fast = startup::Run(EverythingAnswers(), true);
+  EXPECT_TRUE(SameAccesses(design.trace, fast.trace));
+  EXPECT_LT(fast.first_set_mode_us, design.first_set_mode_us);
+}
+
+}  // namespace
+}  // namespace startup
