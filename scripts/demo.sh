@@ -2,9 +2,10 @@
 # The main job: boots Debian's OVMF (QEMU, TCG) with the driver on the
 # model-backed virtual KT270. The check application runs every firmware
 # configuration; then the Shell's own console is drawn through the driver
-# on the default scenario (a digital 1680x1050 monitor, both platform
-# protocols) and captured. Writes build/demo/screen.png and
-# build/demo/report.json, prints a summary, and ends by itself.
+# (on its Graphics Output) on the default scenario (a digital 1680x1050
+# monitor, both platform protocols) and captured; a second boot runs two
+# configurations with the UGA-Draw-only image. Writes build/demo/screen.png
+# and build/demo/report.json, prints a summary, and ends by itself.
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -15,7 +16,7 @@ images=${QUOVAN_EFI_DIR:-$root/build/efi}     # where the EFI build left its ima
 tools=${QUOVAN_HOST_BIN:-$root/build/host/bin}  # e2e_tool and kt270sim
 
 mkdir -p "$out"
-echo "Booting OVMF with $images/QuovanUga.efi on the virtual KT270 (TCG, up to 300 s)..."
+echo "Booting OVMF with $images/QuovanUga.efi, then with QuovanUgaDrawOnly.efi, on the virtual KT270 (TCG, up to 300 s each)..."
 "$fw/ovmf_e2e.sh" --work "$work" --images "$images" --tools "$tools" --timeout 300 > "$out/checks.txt"
 rc=$?
 [ "$rc" -eq 2 ] && { cat "$out/checks.txt"; exit 2; }
@@ -31,7 +32,7 @@ grep '^FAIL ' "$out/checks.txt" | sed 's/^/  /'
 echo "times per configuration (connect, first SetMode, lit screen):"
 grep '^time ' "$out/checks.txt" | sed 's/^time  /  /'
 echo
-echo "screenshot        build/demo/screen.png (the Shell console drawn by the driver, as the monitor shows it)"
+echo "screenshot        build/demo/screen.png (the Shell console drawn by the driver through Graphics Output, as the monitor shows it)"
 echo "report            build/demo/report.json"
 echo "firmware logs     $work (debugcon.log, console.txt, timeline)"
 exit "$rc"

@@ -5,6 +5,7 @@
 
 #include "driver/engine/crtc.h"
 #include "driver/engine/timing.h"
+#include "driver/hw/modelist.h"
 #include "driver/hw/regmap/crtc.h"
 #include "driver/lib/driverlib.h"
 #include "driver/uga/uga_draw.h"
@@ -15,9 +16,9 @@ const CHAR8 kModuleName[] = "quovangop";
 constexpr UINT32 kDepth = 32;
 constexpr UINT32 kBytesPerPixel = 4;
 
-BOOLEAN SameMode(const GOP_MODE& A, const GOP_MODE& B) {
-  return A.Width == B.Width && A.Height == B.Height && A.Refresh == B.Refresh;
-}
+// A Graphics Output mode is its size: one entry per size, the first one
+// listed giving the refresh it is set with.
+BOOLEAN SameMode(const GOP_MODE& A, const GOP_MODE& B) { return A.Width == B.Width && A.Height == B.Height; }
 
 void Add(ADAPTER_CONTEXT* Context, const GOP_MODE& Mode) {
   UINT32& Count = Context->GopMode.MaxMode;
@@ -33,8 +34,10 @@ GOP_MODE RowMode(const ADAPTER_CONTEXT* Context, UINT64 Row) {
           static_cast<UINT32>(R.RefreshRate)};
 }
 
-// Display 0's own timing: its detailed or panel timing, or the list row a
-// television or the default display keeps when it has none.
+// Display 0's own timing: its detailed or panel timing; a television's is
+// the row discovery chose for its standard. The row a display was last set
+// to is not its own (the list would change with every SetMode): the other
+// rows come from the support mask.
 BOOLEAN OwnMode(ADAPTER_CONTEXT* Context, GOP_MODE* Mode) {
   UINT8 Saved = Context->CurrentDisplay;
   BOOLEAN SavedFromList = Context->ModeFromList[0];
@@ -50,8 +53,9 @@ BOOLEAN OwnMode(ADAPTER_CONTEXT* Context, GOP_MODE* Mode) {
              ComputeRefresh(Timing.PixelClock, Timing.HTotalReg, Timing.VTotalReg)};
     return EFI_TRUE;
   }
-  if (SavedFromList && Context->ModeIndex[0] < Context->ModeCount) {
-    *Mode = RowMode(Context, Context->ModeIndex[0]);
+  const UINT64 TvRow = Context->TvUseNtsc[0] ? MODE_ROW_TV_60HZ : MODE_ROW_TV_50HZ;
+  if (Television && TvRow < Context->ModeCount) {
+    *Mode = RowMode(Context, TvRow);
     return EFI_TRUE;
   }
   return EFI_FALSE;

@@ -99,13 +99,13 @@ I2cFaults NoFaults() {
   return f;
 }
 
-Adapter* Adapter::Create(const Env& env, const Config& config) {
+Adapter* Adapter::Create(const Env& env, const Config& config, uint8_t* frame_buffer) {
   if (env.alloc == nullptr) return nullptr;
   void* block = env.alloc(env.ctx, sizeof(Adapter));
   if (block == nullptr) return nullptr;
   Zero(block, sizeof(Adapter));
   Adapter* adapter = static_cast<Adapter*>(block);
-  if (!adapter->Init(env, config)) {
+  if (!adapter->Init(env, config, frame_buffer)) {
     if (env.free) env.free(env.ctx, block);
     return nullptr;
   }
@@ -119,7 +119,7 @@ void Adapter::Destroy(Adapter* adapter) {
   if (env.free) env.free(env.ctx, adapter);
 }
 
-bool Adapter::Init(const Env& env, const Config& config) {
+bool Adapter::Init(const Env& env, const Config& config, uint8_t* frame_buffer) {
   env_ = env;
   config_ = config;
   trace_ = nullptr;
@@ -127,7 +127,8 @@ bool Adapter::Init(const Env& env, const Config& config) {
   fb_ = nullptr;
   for (unsigned i = 0; i < kConnectorCount; ++i) plugged_[i] = false;
   if (env_.alloc == nullptr || config_.fb_size == 0) return false;
-  fb_ = static_cast<uint8_t*>(env_.alloc(env_.ctx, config_.fb_size));
+  fb_owned_ = frame_buffer == nullptr;
+  fb_ = fb_owned_ ? static_cast<uint8_t*>(env_.alloc(env_.ctx, config_.fb_size)) : frame_buffer;
   if (fb_ == nullptr) return false;
   Zero(fb_, config_.fb_size);
   DdcInit();
@@ -137,7 +138,7 @@ bool Adapter::Init(const Env& env, const Config& config) {
 
 void Adapter::Release() {
   DdcRelease();
-  if (fb_ != nullptr && env_.free) env_.free(env_.ctx, fb_);
+  if (fb_ != nullptr && fb_owned_ && env_.free) env_.free(env_.ctx, fb_);
   fb_ = nullptr;
 }
 

@@ -244,12 +244,15 @@ class Adapter {
   static constexpr uint32_t kAuxRegs = 0x100;
 
   // Allocates the adapter and its frame buffer from env; nullptr on failure.
-  static Adapter* Create(const Env& env, const Config& config);
+  // A caller-owned frame_buffer of config.fb_size bytes is used instead
+  // (firmware places it where BAR 0 says it is) and never freed here.
+  static Adapter* Create(const Env& env, const Config& config, uint8_t* frame_buffer = nullptr);
   static void Destroy(Adapter* adapter);
 
   // For an Adapter placed by the caller (static or allocated storage):
-  // Init allocates the frame buffer and resets; Release frees what Init took.
-  bool Init(const Env& env, const Config& config);
+  // Init allocates the frame buffer (unless given one) and resets; Release
+  // frees what Init took.
+  bool Init(const Env& env, const Config& config, uint8_t* frame_buffer = nullptr);
   void Release();
   void Reset();  // power-on state; attached devices stay attached
 
@@ -350,6 +353,7 @@ class Adapter {
   TraceFn trace_;
   void* trace_ctx_;
   uint8_t* fb_;
+  bool fb_owned_;
   uint8_t config_space_[256];
   uint32_t bar_mask_[6];
   uint8_t regs_[0x10000];

@@ -3,9 +3,11 @@
 // the other, and reports every step as JSON lines on the debug console.
 //
 //   KtE2e.efi                 every configuration: connect, the firmware's
-//                             Graphics Console on our UGA Draw, text through
-//                             it, monitor verdicts, properties, the
-//                             platform interfaces, disconnect
+//                             Graphics Console on our Graphics Output (or UGA
+//                             Draw with the image that has only that), text
+//                             through it, monitor verdicts, properties, the
+//                             platform interfaces, every Graphics Output mode
+//                             set and written as a loader does, disconnect
 //   KtE2e.efi -console NAME   configuration NAME, our controller added to
 //                             ConOut and connected: the Shell's console then
 //                             draws through the driver
@@ -85,7 +87,8 @@ app::Opens OpensOf(const EFI_GUID* protocol) {
   return app::CountOpens(gBS, gImage, gVirt->Controller, protocol, gBinding->DriverBindingHandle);
 }
 
-// ---- UGA Draw spy: SetMode timing and the rectangles Blt drew --------------------
+// ---- spies on our UGA Draw and Graphics Output: SetMode timing and the
+// rectangles Blt drew (both protocols draw the same blue-green-red pixels)
 struct Rect {
   UINTN x, y, w, h;
   UINT32* pixels;  // copy of what the caller asked to draw, 0x00RRGGBB
@@ -93,11 +96,15 @@ struct Rect {
 constexpr UINTN kMaxRects = 24;
 constexpr UINTN kMaxRectPixels = 64 * 1024;
 
-struct UgaSpy {
-  VOID* registration;
-  EFI_UGA_DRAW_PROTOCOL* instance;
-  EFI_UGA_DRAW_PROTOCOL_SET_MODE setMode;
-  EFI_UGA_DRAW_PROTOCOL_BLT blt;
+struct Spy {
+  VOID* ugaRegistration;
+  VOID* gopRegistration;
+  EFI_UGA_DRAW_PROTOCOL* uga;
+  EFI_UGA_DRAW_PROTOCOL_SET_MODE ugaSetMode;
+  EFI_UGA_DRAW_PROTOCOL_BLT ugaBlt;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL* gop;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL_SET_MODE gopSetMode;
+  EFI_GRAPHICS_OUTPUT_PROTOCOL_BLT gopBlt;
   UINT32 setModeCalls, bltCalls, bltFailed, installs;
   UINT32 h, v, depth, refresh;
   EFI_STATUS setModeStatus;
@@ -109,26 +116,41 @@ struct UgaSpy {
   UINT64 connectTsc, litTsc;
   int watch;  // connector, or -1
 };
-UgaSpy gUga;
+Spy gSpy;
 
 void CheckLit() {
-  if (gUga.litTsc || gUga.watch < 0) return;
-  if (gVirt->Adapter->Watch(static_cast<kt270::Connector>(gUga.watch)).sync == kt270::Sync::kInSync)
-    gUga.litTsc = ReadTsc();
+  if (gSpy.litTsc || gSpy.watch < 0) return;
+  if (gVirt->Adapter->Watch(static_cast<kt270::Connector>(gSpy.watch)).sync == kt270::Sync::kInSync)
+    gSpy.litTsc = ReadTsc();
 }
 
-EFI_STATUS EFIAPI SpySetMode(EFI_UGA_DRAW_PROTOCOL* This, UINT32 h, UINT32 v, UINT32 depth, UINT32 refresh) {
-  UINT64 t0 = ReadTsc();
-  EFI_STATUS s = gUga.setMode(This, h, v, depth, refresh);
-  if (gUga.setModeCalls++ == 0) gUga.firstSetModeUs = ElapsedUs(t0);
-  gUga.h = h, gUga.v = v, gUga.depth = depth, gUga.refresh = refresh, gUga.setModeStatus = s;
+void NoteSetMode(UINT64 t0, EFI_STATUS s, UINT32 h, UINT32 v, UINT32 depth, UINT32 refresh) {
+  if (gSpy.setModeCalls++ == 0) gSpy.firstSetModeUs = ElapsedUs(t0);
+  gSpy.h = h, gSpy.v = v, gSpy.depth = depth, gSpy.refresh = refresh, gSpy.setModeStatus = s;
   CheckLit();
+}
+
+EFI_STATUS EFIAPI SpyUgaSetMode(EFI_UGA_DRAW_PROTOCOL* This, UINT32 h, UINT32 v, UINT32 depth, UINT32 refresh) {
+  UINT64 t0 = ReadTsc();
+  EFI_STATUS s = gSpy.ugaSetMode(This, h, v, depth, refresh);
+  NoteSetMode(t0, s, h, v, depth, refresh);
+  return s;
+}
+
+// What GOP's SetMode lit, as UGA Draw's GetMode on the same handle says it.
+EFI_STATUS EFIAPI SpyGopSetMode(EFI_GRAPHICS_OUTPUT_PROTOCOL* This, UINT32 mode) {
+  UINT64 t0 = ReadTsc();
+  EFI_STATUS s = gSpy.gopSetMode(This, mode);
+  UINT32 h = 0, v = 0, depth = 0, refresh = 0;
+  auto* uga = ProtocolOn<EFI_UGA_DRAW_PROTOCOL>(gVirt->Controller, &kEfiUgaDrawProtocolGuid);
+  if (uga) uga->GetMode(uga, &h, &v, &depth, &refresh);
+  NoteSetMode(t0, s, h, v, depth, refresh);
   return s;
 }
 
 void RecordRect(const EFI_UGA_PIXEL* buffer, UINTN sx, UINTN sy, UINTN dx, UINTN dy, UINTN w, UINTN h, UINTN delta) {
-  if (gUga.rectCount >= kMaxRects || !buffer || w * h == 0 || w * h > kMaxRectPixels) return;
-  Rect& r = gUga.rects[gUga.rectCount];
+  if (gSpy.rectCount >= kMaxRects || !buffer || w * h == 0 || w * h > kMaxRectPixels) return;
+  Rect& r = gSpy.rects[gSpy.rectCount];
   r.pixels = static_cast<UINT32*>(Pool(w * h * 4));
   if (!r.pixels) return;
   if (delta == 0) delta = w * sizeof(EFI_UGA_PIXEL);
@@ -140,52 +162,91 @@ void RecordRect(const EFI_UGA_PIXEL* buffer, UINTN sx, UINTN sy, UINTN dx, UINTN
     }
   }
   r.x = dx, r.y = dy, r.w = w, r.h = h;
-  gUga.rectCount++;
+  gSpy.rectCount++;
 }
 
-EFI_STATUS EFIAPI SpyBlt(EFI_UGA_DRAW_PROTOCOL* This, EFI_UGA_PIXEL* Buffer, EFI_UGA_BLT_OPERATION Op, UINTN SX,
-                         UINTN SY, UINTN DX, UINTN DY, UINTN W, UINTN H, UINTN Delta) {
-  EFI_STATUS s = gUga.blt(This, Buffer, Op, SX, SY, DX, DY, W, H, Delta);
-  gUga.bltCalls++;
-  if (EFI_ERROR(s)) gUga.bltFailed++;
-  if (!EFI_ERROR(s) && gUga.recording && Op == EfiUgaBltBufferToVideo) RecordRect(Buffer, SX, SY, DX, DY, W, H, Delta);
+void NoteBlt(EFI_STATUS s, bool bufferToVideo, const VOID* buffer, UINTN SX, UINTN SY, UINTN DX, UINTN DY, UINTN W,
+             UINTN H, UINTN Delta) {
+  gSpy.bltCalls++;
+  if (EFI_ERROR(s)) gSpy.bltFailed++;
+  if (!EFI_ERROR(s) && gSpy.recording && bufferToVideo)
+    RecordRect(static_cast<const EFI_UGA_PIXEL*>(buffer), SX, SY, DX, DY, W, H, Delta);
+}
+
+EFI_STATUS EFIAPI SpyUgaBlt(EFI_UGA_DRAW_PROTOCOL* This, EFI_UGA_PIXEL* Buffer, EFI_UGA_BLT_OPERATION Op, UINTN SX,
+                            UINTN SY, UINTN DX, UINTN DY, UINTN W, UINTN H, UINTN Delta) {
+  EFI_STATUS s = gSpy.ugaBlt(This, Buffer, Op, SX, SY, DX, DY, W, H, Delta);
+  NoteBlt(s, Op == EfiUgaBltBufferToVideo, Buffer, SX, SY, DX, DY, W, H, Delta);
   return s;
 }
 
-// Runs when our Start installs UGA Draw, before the Graphics Console can
-// bind in the same ConnectController.
-void EFIAPI OnUgaInstalled(EFI_EVENT, VOID*) {
+EFI_STATUS EFIAPI SpyGopBlt(EFI_GRAPHICS_OUTPUT_PROTOCOL* This, EFI_GRAPHICS_OUTPUT_BLT_PIXEL* Buffer,
+                            EFI_GRAPHICS_OUTPUT_BLT_OPERATION Op, UINTN SX, UINTN SY, UINTN DX, UINTN DY, UINTN W,
+                            UINTN H, UINTN Delta) {
+  EFI_STATUS s = gSpy.gopBlt(This, Buffer, Op, SX, SY, DX, DY, W, H, Delta);
+  NoteBlt(s, Op == EfiBltBufferToVideo, Buffer, SX, SY, DX, DY, W, H, Delta);
+  return s;
+}
+
+// Our handle, from a protocol-notify registration, once per installation.
+bool NextInstalled(VOID* registration, const EFI_GUID* guid, VOID** iface) {
   for (;;) {
     EFI_HANDLE handle;
     UINTN size = sizeof handle;
-    if (EFI_ERROR(gBS->LocateHandle(ByRegisterNotify, nullptr, gUga.registration, &size, &handle))) return;
+    if (EFI_ERROR(gBS->LocateHandle(ByRegisterNotify, nullptr, registration, &size, &handle))) return false;
     if (handle != gVirt->Controller) continue;
-    auto* uga = ProtocolOn<EFI_UGA_DRAW_PROTOCOL>(handle, &kEfiUgaDrawProtocolGuid);
-    if (!uga) continue;
-    gUga.installs++;
-    gUga.instance = uga;
-    gUga.setMode = uga->SetMode;
-    gUga.blt = uga->Blt;
-    uga->SetMode = SpySetMode;
-    uga->Blt = SpyBlt;
+    *iface = ProtocolOn<VOID>(handle, guid);
+    if (*iface) return true;
+  }
+}
+
+// These run when our Start installs the protocols, before the Graphics
+// Console can bind in the same ConnectController.
+void EFIAPI OnUgaInstalled(EFI_EVENT, VOID*) {
+  VOID* iface;
+  while (NextInstalled(gSpy.ugaRegistration, &kEfiUgaDrawProtocolGuid, &iface)) {
+    auto* uga = static_cast<EFI_UGA_DRAW_PROTOCOL*>(iface);
+    gSpy.installs++;
+    gSpy.uga = uga;
+    gSpy.ugaSetMode = uga->SetMode;
+    gSpy.ugaBlt = uga->Blt;
+    uga->SetMode = SpyUgaSetMode;
+    uga->Blt = SpyUgaBlt;
     CheckLit();
+  }
+}
+void EFIAPI OnGopInstalled(EFI_EVENT, VOID*) {
+  VOID* iface;
+  while (NextInstalled(gSpy.gopRegistration, &kEfiGraphicsOutputProtocolGuid, &iface)) {
+    auto* gop = static_cast<EFI_GRAPHICS_OUTPUT_PROTOCOL*>(iface);
+    gSpy.gop = gop;
+    gSpy.gopSetMode = gop->SetMode;
+    gSpy.gopBlt = gop->Blt;
+    gop->SetMode = SpyGopSetMode;
+    gop->Blt = SpyGopBlt;
   }
 }
 
 void FreeRects() {
-  for (UINTN i = 0; i < gUga.rectCount; ++i) gBS->FreePool(gUga.rects[i].pixels);
-  gUga.rectCount = 0;
+  for (UINTN i = 0; i < gSpy.rectCount; ++i) gBS->FreePool(gSpy.rects[i].pixels);
+  gSpy.rectCount = 0;
 }
 
-// Only the instance still installed is unwrapped: a stopped driver has
-// freed the one before.
-void RemoveUgaSpy() {
+// Only the instances still installed are unwrapped: a stopped driver has
+// freed the ones before.
+void RemoveSpies() {
   auto* uga = ProtocolOn<EFI_UGA_DRAW_PROTOCOL>(gVirt->Controller, &kEfiUgaDrawProtocolGuid);
-  if (gUga.instance && uga == gUga.instance) {
-    uga->SetMode = gUga.setMode;
-    uga->Blt = gUga.blt;
+  if (gSpy.uga && uga == gSpy.uga) {
+    uga->SetMode = gSpy.ugaSetMode;
+    uga->Blt = gSpy.ugaBlt;
   }
-  gUga.instance = nullptr;
+  auto* gop = ProtocolOn<EFI_GRAPHICS_OUTPUT_PROTOCOL>(gVirt->Controller, &kEfiGraphicsOutputProtocolGuid);
+  if (gSpy.gop && gop == gSpy.gop) {
+    gop->SetMode = gSpy.gopSetMode;
+    gop->Blt = gSpy.gopBlt;
+  }
+  gSpy.uga = nullptr;
+  gSpy.gop = nullptr;
 }
 
 // ---- the virtual KT270 ------------------------------------------------------------
@@ -278,7 +339,7 @@ void CheckText(const e2e::Config& c) {
   auto* out = ProtocolOn<EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL>(gVirt->Controller, &kEfiSimpleTextOutProtocolGuid);
   JsonLine line("text");
   line.Str("config", c.name).Bool("console", out != nullptr);
-  if (!out || !gUga.instance) {
+  if (!out || (!gSpy.uga && !gSpy.gop)) {
     line.Emit();
     return;
   }
@@ -286,11 +347,11 @@ void CheckText(const e2e::Config& c) {
   out->SetAttribute(out, EFI_WHITE | (EFI_BLACK << 4));
   out->SetCursorPosition(out, 2, 1);
   FreeRects();
-  gUga.recording = true;
-  UINT32 bltsBefore = gUga.bltCalls;
-  EFI_STATUS s = out->OutputString(out, u"KT270 end to end: text through UGA Draw");
-  gUga.recording = false;
-  line.Hex("output_status", s).Num("blt_calls", gUga.bltCalls - bltsBefore).Num("rects", gUga.rectCount);
+  gSpy.recording = true;
+  UINT32 bltsBefore = gSpy.bltCalls;
+  EFI_STATUS s = out->OutputString(out, u"KT270 end to end: text through the Graphics Console");
+  gSpy.recording = false;
+  line.Hex("output_status", s).Num("blt_calls", gSpy.bltCalls - bltsBefore).Num("rects", gSpy.rectCount);
 
   kt270::Adapter* a = gVirt->Adapter;
   int crtc = -1;
@@ -302,8 +363,8 @@ void CheckText(const e2e::Config& c) {
   UINT32* picture = capacity ? static_cast<UINT32*>(Pool(capacity * 4)) : nullptr;
   bool rendered = crtc >= 0 && picture && a->RenderSource((unsigned)crtc, picture, capacity, &sw, &sh);
   UINT64 compared = 0, mismatched = 0, ink = 0, outside = 0;
-  for (UINTN i = 0; rendered && i < gUga.rectCount; ++i) {
-    const Rect& r = gUga.rects[i];
+  for (UINTN i = 0; rendered && i < gSpy.rectCount; ++i) {
+    const Rect& r = gSpy.rects[i];
     UINT32 background = r.pixels[0];
     for (UINTN y = 0; y < r.h; ++y) {
       for (UINTN x = 0; x < r.w; ++x) {
@@ -318,8 +379,8 @@ void CheckText(const e2e::Config& c) {
       }
     }
   }
-  if (gUga.rectCount) {
-    const Rect& r = gUga.rects[0];
+  if (gSpy.rectCount) {
+    const Rect& r = gSpy.rects[0];
     line.Key("first_rect").Raw("\"").Decimal(r.x).Raw(",").Decimal(r.y).Raw(" ").Decimal(r.w).Raw("x").Decimal(r.h).Raw("\"");
   }
   line.Num("crtc", crtc < 0 ? 255 : (UINT64)crtc + 1).Bool("rendered", rendered);
@@ -399,36 +460,114 @@ void CheckInterfaces(const e2e::Config& c) {
   line.Emit();
 }
 
+// ---- Graphics Output as an OS loader uses it ---------------------------------------------
+// A pattern no row or column repeats, so a wrong pitch or base shows.
+UINT32 Pattern(UINTN x, UINTN y) { return (UINT32)((x * 0x9E37 + y * 0x4F1BB) ^ (y << 12)) & 0xFFFFFF; }
+
+// Every listed mode: QueryMode, SetMode, the screen black, then a pattern
+// written straight to FrameBufferBase with PixelsPerScanLine (no Blt) and
+// compared with what the CRTC fetches. The list may grow with the first
+// SetMode (the displays are discovered then), so MaxMode is read each time.
+void CheckGopModes(const e2e::Config& c) {
+  auto* gop = ProtocolOn<EFI_GRAPHICS_OUTPUT_PROTOCOL>(gVirt->Controller, &kEfiGraphicsOutputProtocolGuid);
+  if (!gop) return;
+  kt270::Adapter* a = gVirt->Adapter;
+  UINT64 barBase = 0, barSize = 0;
+  bool io = false;
+  a->BarRange(0, &barBase, &barSize, &io);
+  UINT32 first = gop->Mode->Mode;
+  UINT32 listed = 0;
+  for (UINT32 m = 0; m < gop->Mode->MaxMode && m < 32; ++m, ++listed) {
+    JsonLine line("gop_mode");
+    line.Str("config", c.name).Num("index", m);
+    EFI_GRAPHICS_OUTPUT_MODE_INFORMATION* info = nullptr;
+    UINTN size = 0;
+    EFI_STATUS qs = gop->QueryMode(gop, m, &size, &info);
+    UINT32 w = 0, h = 0, ppsl = 0, format = 0;
+    if (!EFI_ERROR(qs) && info) {
+      w = info->HorizontalResolution, h = info->VerticalResolution, ppsl = info->PixelsPerScanLine;
+      format = info->PixelFormat;
+      gBS->FreePool(info);
+    }
+    EFI_STATUS ss = gop->SetMode(gop, m);
+    const EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE* mode = gop->Mode;
+    line.Hex("query_status", qs).Size("query", w, h).Num("pixels_per_scan_line", ppsl).Num("pixel_format", format);
+    line.Hex("set_status", ss).Num("mode_after", mode->Mode).Size("info", mode->Info->HorizontalResolution,
+                                                                  mode->Info->VerticalResolution);
+    UINT64 fb = mode->FrameBufferBase;
+    UINT64 need = (UINT64)ppsl * h * 4;
+    line.Hex("frame_buffer_base", fb).Num("frame_buffer_size", mode->FrameBufferSize);
+    line.Bool("in_bar0", fb >= barBase && need <= mode->FrameBufferSize && fb + need <= barBase + barSize);
+    if (gSpy.watch >= 0) {
+      kt270::MonitorView v = a->Watch(static_cast<kt270::Connector>(gSpy.watch));
+      line.Str("verdict", v.sync == kt270::Sync::kInSync ? "in sync" : "not in sync")
+          .Size("shown", v.width, v.height).Size("source", v.source_width, v.source_height);
+    }
+    int crtc = -1;
+    for (unsigned k = 0; k < 2 && crtc < 0; ++k)
+      if (a->DecodeCrtc(k).running) crtc = (int)k;
+    UINTN capacity = (UINTN)w * h;
+    UINT32* picture = capacity ? static_cast<UINT32*>(Pool(capacity * 4)) : nullptr;
+    UINT32 sw = 0, sh = 0;
+    bool ok = !EFI_ERROR(ss) && crtc >= 0 && picture && need <= mode->FrameBufferSize &&
+              a->RenderSource((unsigned)crtc, picture, capacity, &sw, &sh) && sw == w && sh == h;
+    UINT64 lit = 0, mismatched = 0;
+    for (UINTN i = 0; ok && i < capacity; ++i)
+      if (picture[i] & 0xFFFFFF) ++lit;
+    if (ok) {
+      auto* base = reinterpret_cast<volatile UINT32*>(static_cast<UINTN>(fb));
+      for (UINTN y = 0; y < h; ++y)
+        for (UINTN x = 0; x < w; ++x) base[y * ppsl + x] = Pattern(x, y);
+      ok = a->RenderSource((unsigned)crtc, picture, capacity, &sw, &sh);
+      for (UINTN y = 0; ok && y < h; ++y)
+        for (UINTN x = 0; x < w; ++x)
+          if ((picture[y * w + x] & 0xFFFFFF) != Pattern(x, y)) ++mismatched;
+    }
+    line.Num("crtc", crtc < 0 ? 0 : (UINT64)crtc + 1).Bool("rendered", ok).Bool("black", ok && lit == 0);
+    line.Num("mismatched", mismatched).Bool("pattern_shown", ok && mismatched == 0).Emit();
+    if (picture) gBS->FreePool(picture);
+  }
+  EFI_STATUS back = gop->SetMode(gop, first);
+  JsonLine("gop_modes").Str("config", c.name).Num("max_mode", gop->Mode->MaxMode).Num("checked", listed)
+      .Hex("outside_status", gop->SetMode(gop, gop->Mode->MaxMode)).Hex("restore_status", back).Emit();
+}
+
 // ---- connect / disconnect ------------------------------------------------------------------
 bool Connect(const e2e::Config& c, unsigned round) {
-  gUga.setModeCalls = gUga.bltCalls = gUga.bltFailed = 0;
-  gUga.firstSetModeUs = 0;
-  gUga.h = gUga.v = gUga.depth = gUga.refresh = 0;
-  gUga.setModeStatus = EFI_NOT_STARTED;
-  gUga.watch = WatchedConnector(c);
-  gUga.litTsc = 0;
-  UINT32 installs = gUga.installs;
-  gUga.connectTsc = ReadTsc();
+  gSpy.setModeCalls = gSpy.bltCalls = gSpy.bltFailed = 0;
+  gSpy.firstSetModeUs = 0;
+  gSpy.h = gSpy.v = gSpy.depth = gSpy.refresh = 0;
+  gSpy.setModeStatus = EFI_NOT_STARTED;
+  gSpy.watch = WatchedConnector(c);
+  gSpy.litTsc = 0;
+  UINT32 installs = gSpy.installs;
+  gSpy.connectTsc = ReadTsc();
   EFI_STATUS s = gBS->ConnectController(gVirt->Controller, nullptr, nullptr, EFI_FALSE);
-  UINT64 us = ElapsedUs(gUga.connectTsc);
+  UINT64 us = ElapsedUs(gSpy.connectTsc);
   CheckLit();
   auto* uga = ProtocolOn<EFI_UGA_DRAW_PROTOCOL>(gVirt->Controller, &kEfiUgaDrawProtocolGuid);
   UINT32 h = 0, v = 0, depth = 0, refresh = 0;
   EFI_STATUS ms = uga ? uga->GetMode(uga, &h, &v, &depth, &refresh) : EFI_NOT_FOUND;
-  UINTN consumers = uga ? OpensOf(&kEfiUgaDrawProtocolGuid).byDriver : 0;
+  auto* gop = ProtocolOn<EFI_GRAPHICS_OUTPUT_PROTOCOL>(gVirt->Controller, &kEfiGraphicsOutputProtocolGuid);
+  UINTN ugaConsumers = uga ? OpensOf(&kEfiUgaDrawProtocolGuid).byDriver : 0;
+  UINTN gopConsumers = gop ? OpensOf(&kEfiGraphicsOutputProtocolGuid).byDriver : 0;
+  // The Graphics Console takes Graphics Output where it finds one.
+  const char* console = gopConsumers ? "gop" : ugaConsumers ? "uga" : nullptr;
   JsonLine line("connect");
   line.Str("config", c.name).Num("round", round).Hex("status", s).Num("us", us).Bool("uga", uga != nullptr)
-      .Bool("notified", gUga.installs > installs).Num("uga_consumers", consumers);
-  line.Mode("mode", h, v, depth, refresh).Hex("getmode_status", ms).Num("setmode_calls", gUga.setModeCalls);
-  line.Mode("setmode", gUga.h, gUga.v, gUga.depth, gUga.refresh);
-  line.Hex("setmode_status", gUga.setModeStatus).Num("first_setmode_us", gUga.firstSetModeUs);
-  if (gUga.litTsc) line.Num("lit_us", (gUga.litTsc - gUga.connectTsc) / gTscPerUs); else line.Str("lit_us", nullptr);
-  line.Num("blt_calls", gUga.bltCalls).Num("blt_failed", gUga.bltFailed).Emit();
+      .Bool("gop", gop != nullptr).Bool("notified", gSpy.installs > installs).Num("uga_consumers", ugaConsumers)
+      .Num("gop_consumers", gopConsumers).Str("console_protocol", console);
+  line.Mode("mode", h, v, depth, refresh).Hex("getmode_status", ms).Num("setmode_calls", gSpy.setModeCalls);
+  line.Mode("setmode", gSpy.h, gSpy.v, gSpy.depth, gSpy.refresh);
+  line.Hex("setmode_status", gSpy.setModeStatus).Num("first_setmode_us", gSpy.firstSetModeUs);
+  line.Bool("monitor", gSpy.watch >= 0);
+  if (gSpy.litTsc) line.Num("lit_us", (gSpy.litTsc - gSpy.connectTsc) / gTscPerUs); else line.Str("lit_us", nullptr);
+  line.Num("blt_calls", gSpy.bltCalls).Num("blt_failed", gSpy.bltFailed).Emit();
   return !EFI_ERROR(s) && uga;
 }
 
 void Disconnect(const e2e::Config& c) {
-  RemoveUgaSpy();
+  RemoveSpies();
   UINT64 t0 = ReadTsc();
   EFI_STATUS s = gBS->DisconnectController(gVirt->Controller, gBinding->DriverBindingHandle, nullptr);
   UINT64 us = ElapsedUs(t0);
@@ -487,14 +626,16 @@ const e2e::Config* FindConfig(const e2e::Scenario* s, const CHAR16* name, UINTN 
   return nullptr;
 }
 
-void InstallUgaNotify(EFI_EVENT* notify) {
-  if (!EFI_ERROR(gBS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnUgaInstalled, nullptr, notify)))
-    gBS->RegisterProtocolNotify(&kEfiUgaDrawProtocolGuid, *notify, &gUga.registration);
+void InstallNotify(EFI_EVENT* uga, EFI_EVENT* gop) {
+  if (!EFI_ERROR(gBS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnUgaInstalled, nullptr, uga)))
+    gBS->RegisterProtocolNotify(&kEfiUgaDrawProtocolGuid, *uga, &gSpy.ugaRegistration);
+  if (!EFI_ERROR(gBS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, OnGopInstalled, nullptr, gop)))
+    gBS->RegisterProtocolNotify(&kEfiGraphicsOutputProtocolGuid, *gop, &gSpy.gopRegistration);
 }
 
 EFI_STATUS RunAll(const e2e::Scenario* s) {
-  EFI_EVENT notify = nullptr;
-  InstallUgaNotify(&notify);
+  EFI_EVENT ugaNotify = nullptr, gopNotify = nullptr;
+  InstallNotify(&ugaNotify, &gopNotify);
   unsigned round = 0;
   bool allConnected = true;
   for (UINTN i = 0; i < s->count; ++i) {
@@ -502,15 +643,19 @@ EFI_STATUS RunAll(const e2e::Scenario* s) {
     ApplyConfig(c);
     bool connected = Connect(c, ++round);
     allConnected = allConnected && connected;
+    // Text first: on Graphics Output the console may draw in the mode
+    // reported from the start, and its first Blt lights it.
+    CheckText(c);
     ReportOutputs(c.name, "connected");
     ReportMonitors(c);
-    CheckText(c);
     CheckInterfaces(c);
     ReportProperties(c);
+    CheckGopModes(c);
     Disconnect(c);
   }
-  RemoveUgaSpy();
-  if (notify) gBS->CloseEvent(notify);
+  RemoveSpies();
+  if (ugaNotify) gBS->CloseEvent(ugaNotify);
+  if (gopNotify) gBS->CloseEvent(gopNotify);
   return allConnected ? EFI_SUCCESS : EFI_DEVICE_ERROR;
 }
 
@@ -552,8 +697,8 @@ EFI_STATUS RunConsole(const e2e::Config* c) {
   EFI_STATUS s = AddToConOut();
   if (EFI_ERROR(s)) return s;
   // No spies here: this image is gone when the Shell goes on drawing.
-  gUga.watch = WatchedConnector(*c);
-  gUga.litTsc = 0;
+  gSpy.watch = WatchedConnector(*c);
+  gSpy.litTsc = 0;
   UINT64 t0 = ReadTsc();
   s = gBS->ConnectController(gVirt->Controller, nullptr, nullptr, EFI_TRUE);
   UINT64 us = ElapsedUs(t0);
@@ -565,6 +710,9 @@ EFI_STATUS RunConsole(const e2e::Config* c) {
       .Num("us", us)
       .Bool("text_out", ProtocolOn<VOID>(gVirt->Controller, &kEfiSimpleTextOutProtocolGuid) != nullptr)
       .Num("text_out_consumers", consumers)
+      .Str("console_protocol", OpensOf(&kEfiGraphicsOutputProtocolGuid).byDriver ? "gop"
+                               : OpensOf(&kEfiUgaDrawProtocolGuid).byDriver     ? "uga"
+                                                                                 : nullptr)
       .Emit();
   ReportMonitors(*c);
   return s;

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The end-to-end firmware test: converts the scenarios, boots OVMF once with
+# The end-to-end firmware test: converts the scenarios, boots OVMF with
 # KtVirt.efi, QuovanUga.efi and KtE2e.efi, takes the screendump of the
-# firmware console drawn through the driver, and asserts the run.
+# firmware console drawn through the driver (on Graphics Output), then boots
+# again with QuovanUgaDrawOnly.efi for two configurations on UGA Draw (in
+# DIR/uga-only), and asserts both runs.
 #   ovmf_e2e.sh --work DIR --images DIR --tools DIR [--timeout S]
 # --tools: the host build's bin directory (e2e_tool, kt270sim).
 set -uo pipefail
@@ -20,6 +22,9 @@ for c in no_monitor digital analog_separate analog_composite tv_pal no_platform 
   args+=("$c=$s/$c.json")
 done
 "$tools/e2e_tool" scenario "$scn" "${args[@]}" || exit 2
+uga_scn=$scn_dir/uga/e2e.scn
+mkdir -p "$scn_dir/uga"
+"$tools/e2e_tool" scenario "$uga_scn" "no_monitor=$s/no_monitor.json" "digital=$s/digital.json" || exit 2
 
 ovmf_boot --script "$fw_dir/e2e.nsh" --file "$scn" \
   --monitor-on debugcon '"event":"screen_ready"' "screendump $work/screen.ppm" \
@@ -33,4 +38,14 @@ if [ -x "$tools/kt270sim" ]; then
   "$tools/kt270sim" run "$work/host-start.json" > "$work/host-start.result.json" 2>/dev/null
   "$tools/kt270sim" run "$s/digital.json" > "$work/host-setmode.result.json" 2>/dev/null
 fi
-"$fw_dir/check_e2e.sh" "$work"
+
+gop_work=$work
+work=$gop_work/uga-only
+ovmf_boot --script "$fw_dir/e2e_uga.nsh" --file "$uga_scn"
+work=$gop_work
+
+rc=0
+"$fw_dir/check_e2e.sh" "$work" || rc=1
+echo "---- the UGA-Draw-only image"
+"$fw_dir/check_e2e.sh" "$work/uga-only" uga || rc=1
+exit "$rc"

@@ -6,7 +6,7 @@
 #               [--file PATH]... [--monitor-on serial|debugcon REGEX COMMAND]...
 #               [-- extra qemu arguments]
 #
-# --images    directory holding QuovanUga.efi and the test images (KtFakePci,
+# --images    directory holding QuovanUga.efi, QuovanUgaDrawOnly.efi and the test images (KtFakePci,
 #             KtCheck, KtVirt, KtE2e)
 #             (default: build/efi of this checkout)
 # --script    Shell script run as startup.nsh (default: the smoke scenario)
@@ -38,7 +38,7 @@ command -v qemu-system-x86_64 >/dev/null || { echo "run_ovmf: qemu-system-x86_64
 rm -rf "$work"
 mkdir -p "$work/esp"
 work=$(cd "$work" && pwd)
-for img in QuovanUga.efi KtFakePci.efi KtCheck.efi KtVirt.efi KtE2e.efi; do
+for img in QuovanUga.efi QuovanUgaDrawOnly.efi KtFakePci.efi KtCheck.efi KtVirt.efi KtE2e.efi; do
   [ -f "$images/$img" ] || { echo "run_ovmf: $images/$img missing (make build)" >&2; exit 2; }
   cp "$images/$img" "$work/esp/"
 done

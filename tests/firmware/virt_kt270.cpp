@@ -1,9 +1,9 @@
 // KtVirt.efi: a test-only boot-service driver for OVMF that puts the adapter
 // model behind a controller: a PCI-style device path and a PCI I/O protocol
 // whose configuration space, BAR 0 (frame buffer) and BAR 2 (registers) are
-// the model's. It also provides the platform's property database and
-// platform services as recording stand-ins, present or not as the check
-// application asks.
+// the model's, with the frame buffer at the physical address BAR 0 reports.
+// It also provides the platform's property database and platform services
+// as recording stand-ins, present or not as the check application asks.
 #include "efi/efi.h"
 #include "sim/adapter/kt270_model.h"
 #include "sim/platform/platform_core.h"
@@ -126,6 +126,47 @@ EFI_STATUS EFIAPI ConfigWrite(EFI_PCI_IO_PROTOCOL* This, EFI_PCI_IO_PROTOCOL_WID
 
 void IgnoreUnsupported(EFI_PCI_IO_PROTOCOL*) {}
 
+// What the PCI bus driver answers: one QWORD memory descriptor where the
+// BAR decodes, then the end tag; the caller frees it.
+EFI_STATUS EFIAPI GetBarAttributes(EFI_PCI_IO_PROTOCOL* This, UINT8 Bar, UINT64* Supports, VOID** Resources) {
+  VirtDevice* d = DeviceOf(This);
+  UINT64 base = 0, size = 0;
+  bool io = false;
+  if ((Supports == nullptr && Resources == nullptr) || !d->Test.Adapter->BarRange(Bar, &base, &size, &io)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (Supports) *Supports = 0;
+  if (!Resources) return EFI_SUCCESS;
+  constexpr UINTN kBytes = sizeof(EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR) + sizeof(EFI_ACPI_END_TAG_DESCRIPTOR);
+  VOID* block = nullptr;
+  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, kBytes, &block))) return EFI_OUT_OF_RESOURCES;
+  auto* q = static_cast<EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR*>(block);
+  UINT8* bytes = static_cast<UINT8*>(block);
+  for (UINTN i = 0; i < kBytes; ++i) bytes[i] = 0;
+  q->Desc = ACPI_ADDRESS_SPACE_DESCRIPTOR;
+  q->Len = sizeof(EFI_ACPI_ADDRESS_SPACE_DESCRIPTOR) - 3;
+  q->ResType = io ? ACPI_ADDRESS_SPACE_TYPE_IO : ACPI_ADDRESS_SPACE_TYPE_MEM;
+  q->AddrRangeMin = base;
+  q->AddrRangeMax = base + size - 1;
+  q->AddrLen = size;
+  auto* end = reinterpret_cast<EFI_ACPI_END_TAG_DESCRIPTOR*>(q + 1);
+  end->Desc = ACPI_END_TAG_DESCRIPTOR;
+  *Resources = block;
+  return EFI_SUCCESS;
+}
+
+// The frame buffer in physical memory, aligned to its size as a BAR is, so
+// that BAR 0 reports where a loader may write straight into it.
+UINT8* AllocateFrameBuffer(UINT32 size) {
+  UINTN pages = size / 4096;
+  EFI_PHYSICAL_ADDRESS block = 0xFFFFFFFF;  // a 32-bit BAR
+  if (EFI_ERROR(gBS->AllocatePages(AllocateMaxAddress, EfiBootServicesData, 2 * pages, &block))) return nullptr;
+  EFI_PHYSICAL_ADDRESS at = (block + size - 1) & ~static_cast<EFI_PHYSICAL_ADDRESS>(size - 1);
+  if (at > block) gBS->FreePages(block, (at - block) / 4096);
+  if (block + 2 * (UINT64)size > at + size) gBS->FreePages(at + size, (block + 2 * (UINT64)size - at - size) / 4096);
+  return reinterpret_cast<UINT8*>(static_cast<UINTN>(at));
+}
+
 // Attributes: the command register is the model's; attributes it does not
 // report as supported are refused.
 EFI_STATUS EFIAPI Attributes(EFI_PCI_IO_PROTOCOL* This, EFI_PCI_IO_PROTOCOL_ATTRIBUTE_OPERATION Op, UINT64 Attrs,
@@ -223,13 +264,21 @@ extern "C" EFI_STATUS EFIAPI VirtEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE*
   gBS = SystemTable->BootServices;
   VirtDevice* d = &gDevice;
   d->PciIo = ktpci::MakePciIo<IgnoreUnsupported>(MemRead, MemWrite, ConfigRead, ConfigWrite, Attributes);
+  d->PciIo.GetBarAttributes = GetBarAttributes;
   d->Test.Revision = kKtVirtRevision;
   d->Test.SetPlatform = SetPlatform;
   CalibrateTsc(d);
 
   kt270::Env env = {d, ModelAlloc, ModelFree, ModelNowUs};
-  d->Test.Adapter = kt270::Adapter::Create(env, kt270::DefaultConfig());
-  if (!d->Test.Adapter) return EFI_OUT_OF_RESOURCES;
+  kt270::Config config = kt270::DefaultConfig();
+  UINT8* fb = AllocateFrameBuffer(config.fb_size);
+  if (!fb) return EFI_OUT_OF_RESOURCES;
+  config.bar[0] = static_cast<UINT32>(reinterpret_cast<UINTN>(fb)) | (config.bar[0] & 0xF);
+  d->Test.Adapter = kt270::Adapter::Create(env, config, fb);
+  if (!d->Test.Adapter) {
+    gBS->FreePages(reinterpret_cast<UINTN>(fb), config.fb_size / 4096);
+    return EFI_OUT_OF_RESOURCES;
+  }
 
   d->Sink = {d, RecordProperty, RecordRegister, AnswerValue, RecordUnexpected};
   simplatform::InitPropertyDatabase(&d->Database, &d->Sink);
@@ -241,10 +290,11 @@ extern "C" EFI_STATUS EFIAPI VirtEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE*
                                                         &d->Test, nullptr);
   if (EFI_ERROR(s)) {
     kt270::Adapter::Destroy(d->Test.Adapter);
+    gBS->FreePages(reinterpret_cast<UINTN>(fb), config.fb_size / 4096);
     return s;
   }
   d->Test.Controller = controller;
   debugcon::JsonLine("virt").Str("event_of", "KtVirt").Num("tsc_mhz", d->Test.TscPerUs)
-      .Num("fb_size", d->Test.Adapter->FrameBufferSize()).Emit();
+      .Num("fb_size", d->Test.Adapter->FrameBufferSize()).Hex("fb_address", reinterpret_cast<UINTN>(fb)).Emit();
   return EFI_SUCCESS;
 }

@@ -47,6 +47,14 @@ TEST(GraphicsOutput, TheListIsTheOwnTimingThenTheDeclaredRowsAndEachModeLightsWh
       {"digital panel", {{"1", Monitor(Panel1680WithRows(), "TMDS")}}, {{1680, 1050}, {800, 600}, {640, 480}, {1024, 768}}},
       {"analogue monitor", {{"1", Monitor(Analogue800(), "DAC A")}}, {{800, 600}}},
       {"no monitor", json::object(), {{800, 600}}},
+      // A composite-sync detailed timing is not its own: the rows it
+      // declares, in row order, whichever of them is in force.
+      {"analogue, composite-sync timing",
+       {{"1", Monitor(EdidBuilder().Analogue().Detailed(simedid::Timing1024x768()).Byte(71, 0x00)
+                          .Established(35, 5).Established(35, 0).Established(36, 3).Build(), "DAC A")}},
+       {{800, 600}, {640, 480}, {1024, 768}}},
+      {"PAL television", {{"2", Monitor(EdidBuilder().Analogue().Television(false, true).Build(), "TV")}},
+       {{800, 600}}},
   };
   for (const ListCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -68,8 +76,9 @@ TEST(GraphicsOutput, TheListIsTheOwnTimingThenTheDeclaredRowsAndEachModeLightsWh
     EXPECT_EQ(got, c.want);
     EXPECT_EQ(r["steps"].back()["status"], "EFI_INVALID_PARAMETER");
 
-    // Every listed mode, set in turn: the monitor (if any) in sync at that
-    // size, the screen black, UGA agreeing, and the record naming it.
+    // Every listed mode, set in turn: the list unchanged, the monitor (if
+    // any) in sync at that size, the screen black, UGA agreeing, and the
+    // record naming it.
     for (uint32_t i = 0; i < c.want.size(); ++i) {
       SCOPED_TRACE(i);
       kt270sim::RunOutcome o = Simulate(
@@ -77,6 +86,7 @@ TEST(GraphicsOutput, TheListIsTheOwnTimingThenTheDeclaredRowsAndEachModeLightsWh
       const json& set = o.result["steps"][2];
       ASSERT_EQ(set["status"], "EFI_SUCCESS");
       const json& record = set["record"];
+      EXPECT_EQ(record["max_mode"], c.want.size());
       EXPECT_EQ(record["mode"], i);
       EXPECT_EQ(Size({record["info"]["width"], record["info"]["height"]}), c.want[i]);
       EXPECT_EQ(Size({o.result["steps"][3]["width"], o.result["steps"][3]["height"]}), c.want[i]);

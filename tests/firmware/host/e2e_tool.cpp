@@ -177,7 +177,10 @@ int Report(int argc, char** argv) {
                   {"refresh_mhz", monitor.value("refresh_mhz", 0)}, {"scaled", monitor.value("scaled", false)},
                   {"source", monitor.value("source", "")}};
   r["mode"] = connect.value("mode", "");
+  r["console_protocol"] = connect.value("console_protocol", "");
+  r["console_setmode_calls"] = connect.value("setmode_calls", 0);
   r["console_setmode"] = connect.value("setmode", "");
+  r["shell_console_protocol"] = console.value("console_protocol", "");
   nlohmann::json props = nlohmann::json::array();
   for (const auto& j : lines)
     if (j.value("event", "") == "property" && j.value("config", "") == config)
@@ -191,6 +194,15 @@ int Report(int argc, char** argv) {
                                {"console_connect", console.value("us", 0)},
                                {"tsc_mhz", begin.value("tsc_mhz", 0)},
                                {"clock", "TSC calibrated against Stall"}};
+  // The UGA-Draw-only run: there the console sets its mode while connecting,
+  // so connect to lit screen is a firmware figure of the whole start-up.
+  auto ugaLines = ReadLines(work + "/uga-only/debugcon.log");
+  nlohmann::json ugaConnect = Last(ugaLines, "connect", config);
+  if (!ugaConnect.empty())
+    r["times_us"]["firmware_uga_draw_only"] = {{"connect", ugaConnect.value("us", 0)},
+                                               {"first_setmode", ugaConnect.value("first_setmode_us", 0)},
+                                               {"connect_to_lit_screen", ugaConnect["lit_us"]},
+                                               {"console_setmode", ugaConnect.value("setmode", "")}};
   nlohmann::json hostStart = ReadJson(work + "/host-start.result.json");
   nlohmann::json hostMode = ReadJson(work + "/host-setmode.result.json");
   if (hostStart.is_object() && hostMode.is_object()) {
@@ -216,14 +228,27 @@ int Report(int argc, char** argv) {
                 m["connector"].get<std::string>().c_str(), m["reason"].get<std::string>().c_str(),
                 m["shows"].get<std::string>().c_str(), m["source"].get<std::string>().c_str(),
                 m["refresh_mhz"].get<int>() / 1000.0, m["scaled"].get<bool>() ? ", scaled" : "");
-  std::printf("UGA mode          %s (the Graphics Console asked for %s)\n", r["mode"].get<std::string>().c_str(),
-              r["console_setmode"].get<std::string>().c_str());
+  const std::string protocol = r["console_protocol"];
+  const char* name = protocol == "gop" ? "Graphics Output" : protocol == "uga" ? "UGA Draw" : "nothing";
+  if (r["console_setmode_calls"] == 0)
+    std::printf("mode              %s (the Graphics Console on %s kept the mode in force)\n",
+                r["mode"].get<std::string>().c_str(), name);
+  else
+    std::printf("mode              %s (the Graphics Console on %s asked for %s)\n", r["mode"].get<std::string>().c_str(),
+                name, r["console_setmode"].get<std::string>().c_str());
+  const std::string shell = r["shell_console_protocol"];
+  std::printf("Shell console     drawn through %s\n",
+              shell == "gop" ? "Graphics Output (GOP)" : shell == "uga" ? "UGA Draw" : "neither protocol");
   std::printf("properties        %zu for the OS\n", props.size());
-  const nlohmann::json& lit = r["times_us"]["firmware"]["connect_to_lit_screen"];
-  std::printf("firmware time     connect %s us, first SetMode %s us, %s\n",
-              r["times_us"]["firmware"]["connect"].dump().c_str(),
-              r["times_us"]["firmware"]["first_setmode"].dump().c_str(),
-              lit.is_number() ? ("connect to lit screen " + lit.dump() + " us").c_str() : "no monitor lit");
+  auto times = [](const char* label, const nlohmann::json& t) {
+    const nlohmann::json& lit = t["connect_to_lit_screen"];
+    std::string litText = lit.is_number() ? "connect to lit screen " + lit.dump() + " us" : "not lit while connecting";
+    std::printf("%-18sconnect %s us, first SetMode %s us, %s\n", label, t["connect"].dump().c_str(),
+                t["first_setmode"].dump().c_str(), litText.c_str());
+  };
+  times("firmware time", r["times_us"]["firmware"]);
+  if (r["times_us"].contains("firmware_uga_draw_only"))
+    times("  UGA-only image", r["times_us"]["firmware_uga_draw_only"]);
   if (r["times_us"].contains("host_stand_in"))
     std::printf("host stand-in     Start %s us, SetMode %s us (virtual clock)\n",
                 r["times_us"]["host_stand_in"]["start"].dump().c_str(),
