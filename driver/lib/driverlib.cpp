@@ -88,7 +88,7 @@ BOOLEAN FastStartupChosen() {
   UINT8 Data[8] = {};
   UINTN DataSize = sizeof(Data);
   UINT32 Attributes = 0;
-  EFI_STATUS Status = gRT->GetVariable(kFastStartVariable, &kEfiGlobalVariableGuid, &Attributes, &DataSize, Data);
+  EFI_STATUS Status = gRT->GetVariable(kFastStartVariable, &kQuovanVariableGuid, &Attributes, &DataSize, Data);
   return !EFI_ERROR(Status) && DataSize >= 1 && Data[0] != 0;
 #endif
 }

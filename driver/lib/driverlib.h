@@ -31,7 +31,7 @@ EFI_STATUS InstallDriverProtocols(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* Syst
 void ReadDebugMask();
 // The start-up policy for an adapter: fast when the image was built for it
 // (QUOVAN_FAST_STARTUP) or when the variable "QuovanFastStart" under the
-// EFI global-variable GUID holds a first byte other than 0; otherwise the
+// driver's own variable GUID holds a first byte other than 0; otherwise the
 // design's timing.
 BOOLEAN FastStartupChosen();
 // Every argument must fill a 64-bit slot (UINT64, INT64, UINTN, pointer);

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Asserts what the end-to-end run (e2e.nsh + KtE2e.efi on KtVirt.efi)
 # reported in a run_ovmf.sh work directory, configuration by configuration.
-#   check_e2e.sh WORKDIR [uga]
-# uga: the run of the UGA-Draw-only image (e2e_uga.nsh, two configurations).
+#   check_e2e.sh WORKDIR [uga|uga-fast]
+# uga: the run of the UGA-Draw-only image (e2e_uga.nsh, two configurations);
+# uga-fast: the same with the fast start-up policy, beside WORKDIR/../uga-only.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/ovmf_lib.sh"
 checks_begin "${1:?usage: check_e2e.sh WORKDIR [uga]}"
-protocol=${2:-gop}
+protocol=${2:-gop} policy=design
+[ "$protocol" = uga-fast ] && protocol=uga policy=fast
 
 # line EVENT CONFIG [WHEN]: the last JSON line of that event for the configuration.
 line() {
@@ -198,6 +200,19 @@ show_console() {
   echo "---- console tail"
   tail -n 20 "$console"
 }
+if [ "$policy" = fast ]; then
+  if grep -Fq "setvar: Unable" "$console"; then fail "the Shell could not set QuovanFastStart"
+  else pass "the Shell set QuovanFastStart"; fi
+  for c in $configs; do
+    fast=$(field first_setmode_us "$(line connect "$c")")
+    design=$(field first_setmode_us "$(grep -F "\"event\":\"connect\",\"config\":\"$c\"" "$work/../uga-only/debugcon.log" | tail -n 1)")
+    if [ -n "$fast" ] && [ -n "$design" ] && [ "$fast" -lt "$design" ]; then
+      pass "$c: the first SetMode is faster under the fast policy ($fast us against $design us)"
+    else
+      fail "$c: the first SetMode under the fast policy took ${fast:-?} us against ${design:-?} us"
+    fi
+  done
+fi
 if [ "$protocol" != gop ]; then checks_end show_console; exit 0; fi
 
 # The Shell's view, and the Shell console drawn through the driver.

@@ -3,7 +3,8 @@
 # KtVirt.efi, QuovanUga.efi and KtE2e.efi, takes the screendump of the
 # firmware console drawn through the driver (on Graphics Output), then boots
 # again with QuovanUgaDrawOnly.efi for two configurations on UGA Draw (in
-# DIR/uga-only), and asserts both runs.
+# DIR/uga-only) and once more so with the fast start-up policy chosen by its
+# variable (DIR/uga-fast), and asserts the three runs.
 #   ovmf_e2e.sh --work DIR --images DIR --tools DIR [--timeout S]
 # --tools: the host build's bin directory (e2e_tool, kt270sim).
 set -uo pipefail
@@ -39,13 +40,22 @@ if [ -x "$tools/kt270sim" ]; then
   "$tools/kt270sim" run "$s/digital.json" > "$work/host-setmode.result.json" 2>/dev/null
 fi
 
+# The UGA-Draw-only image, under the design's timing and under the fast
+# start-up policy chosen at run time as an integrator would.
 gop_work=$work
 work=$gop_work/uga-only
 ovmf_boot --script "$fw_dir/e2e_uga.nsh" --file "$uga_scn"
+fast_nsh=$scn_dir/e2e_uga_fast.nsh
+{ echo "@echo -off"; echo "setvar QuovanFastStart -guid 68AD08AC-A073-4DA6-AAF5-6367279735ED -bs -rt =01"
+  sed 1d "$fw_dir/e2e_uga.nsh"; } > "$fast_nsh"
+work=$gop_work/uga-fast
+ovmf_boot --script "$fast_nsh" --file "$uga_scn"
 work=$gop_work
 
 rc=0
 "$fw_dir/check_e2e.sh" "$work" || rc=1
 echo "---- the UGA-Draw-only image"
 "$fw_dir/check_e2e.sh" "$work/uga-only" uga || rc=1
+echo "---- the UGA-Draw-only image, fast start-up policy"
+"$fw_dir/check_e2e.sh" "$work/uga-fast" uga-fast || rc=1
 exit "$rc"

@@ -59,7 +59,7 @@ RunResult Run(const Scenario& scenario, bool fast, uint32_t tick_us) {
   for (const Plugged& m : scenario.monitors) rig.Plug(m.connector, m.edid);
   if (fast) {
     const uint8_t on = 1;
-    rig.fw().SetVariable(u"QuovanFastStart", kEfiGlobalVariableGuid,
+    rig.fw().SetVariable(u"QuovanFastStart", kQuovanVariableGuid,
                          EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS, &on, 1);
   }
   RunResult r;
