@@ -91,6 +91,7 @@ class EngineBench {
     std::memcpy(cache, edid.data(), 128);
   }
 
+  const std::vector<kt270::Access>& trace() const { return rig_.trace(); }
   std::vector<Op> Bar2() const { return testsupport::Bar2Ops(rig_.trace()); }
   std::vector<Op> Writes() const { return testsupport::WritesOf(Bar2()); }
   // Values written to one register, in order.
