@@ -158,10 +158,7 @@ EFI_STATUS BltOnDisplays(ADAPTER_CONTEXT* Context, EFI_UGA_PIXEL* BltBuffer, EFI
   }
 
   UINT8* Buffer = reinterpret_cast<UINT8*>(BltBuffer);
-  // Drawing goes to every display; reading back is display 0's picture, the
-  // one the bounds above were checked against.
-  const UINT32 Displays = BltOperation == EfiUgaVideoToBltBuffer ? 1 : Context->DisplayCount;
-  for (UINT32 Display = 0; Display < Displays && Display < DISPLAY_SLOTS; Display++) {
+  for (UINT32 Display = 0; Display < Context->DisplayCount && Display < DISPLAY_SLOTS; Display++) {
     // Timer callbacks must not interleave with the engine's register sequence.
     EFI_TPL OldTpl = gBS->RaiseTPL(TPL_NOTIFY);
     SURFACE Surface = {0, 0};
