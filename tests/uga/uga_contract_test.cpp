@@ -114,25 +114,41 @@ TEST_F(UgaContract, BufferToVideoWritesBothSurfacesEachWithItsBaseAndPitch) {
   }
 }
 
-// The rows come from display 0's surface through its own base and pitch.
-TEST_F(UgaContract, VideoToBufferReadsDisplay0sSurface) {
+// Each display's rows are read through its own base and pitch, display 0's
+// first; with two displays the second one's pixels are what remain.
+TEST_F(UgaContract, VideoToBufferReadsEachSurfaceTheLastOneRemains) {
   const uint32_t b0 = rig_->adapter().PeekReg(0x6110), p0 = rig_->adapter().PeekReg(0x6120);
-  for (uint32_t y = 0; y < 2; y++) {
-    for (uint32_t x = 0; x < 4; x++) SetPixel(b0, p0, 10 + x, 20 + y, 0x00100000 | y << 8 | x);
-  }
-  std::vector<EFI_UGA_PIXEL> buffer(2 * 6);
-  rig_->ClearTrace();
-  ASSERT_EQ(EFI_SUCCESS, uga_->Blt(uga_, buffer.data(), EfiUgaVideoToBltBuffer, 10, 20, 1, 0, 4, 2, 6 * 4));
-  std::vector<kt270::Access> rows = FrameBufferAccesses();
-  ASSERT_EQ(2u, rows.size());
-  EXPECT_EQ(b0 + (20 * p0 + 10) * 4, rows[0].offset);
-  EXPECT_EQ(b0 + (21 * p0 + 10) * 4, rows[1].offset);
+  const uint32_t b1 = 0x00800000, p1 = 1024;
   for (uint32_t y = 0; y < 2; y++) {
     for (uint32_t x = 0; x < 4; x++) {
-      const EFI_UGA_PIXEL& p = buffer[y * 6 + 1 + x];
-      EXPECT_EQ(x, p.Blue);
-      EXPECT_EQ(y, p.Green);
-      EXPECT_EQ(0x10, p.Red);
+      SetPixel(b0, p0, 10 + x, 20 + y, 0x00100000 | y << 8 | x);
+      SetPixel(b1, p1, 10 + x, 20 + y, 0x00200000 | (y + 4) << 8 | (x + 4));
+    }
+  }
+  struct Case {
+    uint32_t displays, red, plus;
+  } cases[] = {{1, 0x10, 0}, {2, 0x20, 4}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.displays);
+    if (c.displays == 2) SecondDisplay(b1, p1);
+    std::vector<EFI_UGA_PIXEL> buffer(2 * 6);
+    rig_->ClearTrace();
+    ASSERT_EQ(EFI_SUCCESS, uga_->Blt(uga_, buffer.data(), EfiUgaVideoToBltBuffer, 10, 20, 1, 0, 4, 2, 6 * 4));
+    std::vector<kt270::Access> rows = FrameBufferAccesses();
+    ASSERT_EQ(2u * c.displays, rows.size());
+    EXPECT_EQ(b0 + (20 * p0 + 10) * 4, rows[0].offset);
+    EXPECT_EQ(b0 + (21 * p0 + 10) * 4, rows[1].offset);
+    if (c.displays == 2) {
+      EXPECT_EQ(b1 + (20 * p1 + 10) * 4, rows[2].offset);
+      EXPECT_EQ(b1 + (21 * p1 + 10) * 4, rows[3].offset);
+    }
+    for (uint32_t y = 0; y < 2; y++) {
+      for (uint32_t x = 0; x < 4; x++) {
+        const EFI_UGA_PIXEL& p = buffer[y * 6 + 1 + x];
+        EXPECT_EQ(x + c.plus, p.Blue);
+        EXPECT_EQ(y + c.plus, p.Green);
+        EXPECT_EQ(c.red, p.Red);
+      }
     }
   }
 }
