@@ -30,7 +30,7 @@ failed=$(grep -c '^FAIL ' "$out/checks.txt")
 echo "checks            $passed passed, $failed failed (build/demo/checks.txt)"
 grep '^FAIL ' "$out/checks.txt" | sed 's/^/  /'
 echo "times per configuration (connect, first SetMode, lit screen):"
-grep '^time ' "$out/checks.txt" | sed 's/^time  /  /'
+grep -E '^(time |---- )' "$out/checks.txt" | sed -e 's/^time  /  /' -e 's/^---- /  /'
 echo
 echo "screenshot        build/demo/screen.png (the Shell console drawn by the driver through Graphics Output, as the monitor shows it)"
 echo "report            build/demo/report.json"

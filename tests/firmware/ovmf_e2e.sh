@@ -53,6 +53,7 @@ ovmf_boot --script "$fast_nsh" --file "$uga_scn"
 work=$gop_work
 
 rc=0
+echo "---- the default image (UGA Draw and Graphics Output)"
 "$fw_dir/check_e2e.sh" "$work" || rc=1
 echo "---- the UGA-Draw-only image"
 "$fw_dir/check_e2e.sh" "$work/uga-only" uga || rc=1

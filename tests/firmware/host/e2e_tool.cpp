@@ -253,7 +253,7 @@ int Report(int argc, char** argv) {
   if (r["times_us"].contains("firmware_uga_draw_only"))
     times("  UGA-only image", r["times_us"]["firmware_uga_draw_only"]);
   if (r["times_us"].contains("firmware_uga_draw_only_fast_startup"))
-    times("  same, fast start", r["times_us"]["firmware_uga_draw_only_fast_startup"]);
+    times("  fast start-up", r["times_us"]["firmware_uga_draw_only_fast_startup"]);
   if (r["times_us"].contains("host_stand_in"))
     std::printf("host stand-in     Start %s us, SetMode %s us (virtual clock)\n",
                 r["times_us"]["host_stand_in"]["start"].dump().c_str(),
