@@ -12,13 +12,35 @@ namespace {
 
 constexpr UINT32 kGpioSelectBoth = DDC_GPIO_CLOCK | DDC_GPIO_DATA;
 
-constexpr UINT32 kLineSettleUs = 5;        // after every line change
-constexpr UINT32 kStretchPollUs = 10;
-constexpr UINT32 kStretchPolls = 500;      // 5 ms of clock stretching
 constexpr UINT32 kProbeAttempts = 8;
 constexpr UINT32 kProbeSettleUs = 500;     // after the word address is set
 
 constexpr UINT8 kAuxDefaultRegister4C = 0x2E;
+
+// The line layer's waits in microseconds, each after the step it names,
+// in the order the steps run; 0 makes no call. Row 0 is the board's own
+// timing (a bus near 15 kHz). Row 1, the fast policy's, is the I2C standard
+// mode rounded up to whole microseconds: SCL low 5 (4 of data hold after
+// the fall, 1 of data set-up), high 5 (4.0 is the minimum; 5 keeps the
+// clock at 100 kHz whatever the lines' rise time), START set-up 5 and hold
+// 4, STOP set-up 4, bus free 5. Clock stretching keeps its 5 ms bound,
+// polled every half period.
+struct DDC_TIMING {
+  UINT32 LineSettle;                       // every line change
+  UINT32 StretchPoll, StretchPolls;        // DdcWaitClockHigh
+  UINT32 ResetClockHigh, ResetDataHigh;    // DdcResetBus, beyond the settle
+  UINT32 StartDataHigh, StartSetUp, StartHold, StartClockLow;
+  UINT32 StopClockLow, StopDataLow, StopSetUp, StopBusFree;
+  UINT32 BitClockLow, BitData, BitHigh, ReadBeforeSample, BitAfterClockLow;
+};
+constexpr DDC_TIMING DdcTimings[2] = {
+    // line  stretch     reset     DdcStart             DdcStop              DdcWriteBit, DdcReadBit
+    // settle poll polls clk data  data set hold low    low data set free    low data high sample after
+    {5,      10,  500,   0,  0,    5,   5,  15,  5,     5,  5,   5,  15,     5,  5,   10,  15,    5},  // board
+    {0,       5, 1000,   4,  5,    1,   5,   4,  4,     4,  1,   4,   5,     0,  1,    5,   0,    4},  // fast
+};
+
+const DDC_TIMING& Timing(const ADAPTER_CONTEXT* Context) { return DdcTimings[Context->FastStartup ? 1 : 0]; }
 
 // The one module-wide line state (see ddc.h); only DdcResetBus clears it.
 UINT8 DdcLineState = 0;
@@ -34,12 +56,14 @@ const DDC_GPIO_BLOCK& GpioBlock(const ADAPTER_CONTEXT* Context) {
   }
 }
 
-void Stall(UINT32 Microseconds) { gBS->Stall(Microseconds); }
+void Stall(UINT32 Microseconds) {
+  if (Microseconds != 0) gBS->Stall(Microseconds);
+}
 
 // Applies the new state, lets the lines settle, then records it.
 void ChangeLines(ADAPTER_CONTEXT* Context, UINT8 State) {
   DdcApplyLines(Context, State);
-  Stall(kLineSettleUs);
+  Stall(Timing(Context).LineSettle);
   DdcLineState = State;
 }
 
@@ -93,8 +117,13 @@ void DdcReleaseData(ADAPTER_CONTEXT* Context) { ChangeLines(Context, DdcLineStat
 
 // Leaves both lines floating high, whatever state a failed transfer left.
 void DdcResetBus(ADAPTER_CONTEXT* Context) {
+  const DDC_TIMING& T = Timing(Context);
+  // From a bus left with both lines low this is a STOP: its set-up, then
+  // the bus free before the next START.
   DdcSetClock(Context, EFI_TRUE);
+  Stall(T.ResetClockHigh);
   DdcSetData(Context, EFI_TRUE);
+  Stall(T.ResetDataHigh);
   DdcReleaseClock(Context);
   DdcReleaseData(Context);
   DdcLineState = 0;
@@ -102,10 +131,11 @@ void DdcResetBus(ADAPTER_CONTEXT* Context) {
 
 // The only place that waits for a device holding the clock low.
 UINT8 DdcWaitClockHigh(ADAPTER_CONTEXT* Context) {
+  const DDC_TIMING& T = Timing(Context);
   DdcSetClock(Context, EFI_TRUE);
-  for (UINT32 Poll = 0; Poll < kStretchPolls; ++Poll) {
+  for (UINT32 Poll = 0; Poll < T.StretchPolls; ++Poll) {
     if ((DdcSampleLines(Context) & DDC_CLOCK_HIGH) != 0) break;
-    Stall(kStretchPollUs);
+    Stall(T.StretchPoll);
   }
   return (DdcSampleLines(Context) & DDC_CLOCK_HIGH) != 0 ? 1 : 0;
 }
@@ -115,27 +145,29 @@ UINT8 DdcWaitClockHigh(ADAPTER_CONTEXT* Context) {
 // Expects the clock low or both lines idle high; leaves the clock low.
 // Also serves as the repeated start.
 EFI_STATUS DdcStart(ADAPTER_CONTEXT* Context) {
+  const DDC_TIMING& T = Timing(Context);
   DdcSetData(Context, EFI_TRUE);
-  Stall(5);
+  Stall(T.StartDataHigh);
   if (ClockFailed(Context)) return EFI_DEVICE_ERROR;
-  Stall(5);
+  Stall(T.StartSetUp);
   DdcSetData(Context, EFI_FALSE);
-  Stall(15);
+  Stall(T.StartHold);
   DdcSetClock(Context, EFI_FALSE);
-  Stall(5);
+  Stall(T.StartClockLow);
   return EFI_SUCCESS;
 }
 
 // Expects the clock low or both lines idle high; leaves both lines high.
 EFI_STATUS DdcStop(ADAPTER_CONTEXT* Context) {
+  const DDC_TIMING& T = Timing(Context);
   DdcSetClock(Context, EFI_FALSE);
-  Stall(5);
+  Stall(T.StopClockLow);
   DdcSetData(Context, EFI_FALSE);
-  Stall(5);
+  Stall(T.StopDataLow);
   if (ClockFailed(Context)) return EFI_DEVICE_ERROR;
-  Stall(5);
+  Stall(T.StopSetUp);
   DdcSetData(Context, EFI_TRUE);
-  Stall(15);
+  Stall(T.StopBusFree);
   return EFI_SUCCESS;
 }
 
@@ -143,30 +175,32 @@ EFI_STATUS DdcStop(ADAPTER_CONTEXT* Context) {
 
 // Expects the clock low; leaves it low.
 EFI_STATUS DdcWriteBit(ADAPTER_CONTEXT* Context, UINT8 Bit) {
+  const DDC_TIMING& T = Timing(Context);
   DdcSetClock(Context, EFI_FALSE);
-  Stall(5);
+  Stall(T.BitClockLow);
   DdcSetData(Context, Bit != 0 ? EFI_TRUE : EFI_FALSE);
-  Stall(5);
+  Stall(T.BitData);
   if (ClockFailed(Context)) return EFI_DEVICE_ERROR;
-  Stall(10);
+  Stall(T.BitHigh);
   DdcSetClock(Context, EFI_FALSE);
-  Stall(5);
+  Stall(T.BitAfterClockLow);
   return EFI_SUCCESS;
 }
 
 // Expects the clock low; leaves it low. A stuck clock is not an error here:
 // nobody driving the bus reads as 1.
 UINT8 DdcReadBit(ADAPTER_CONTEXT* Context) {
+  const DDC_TIMING& T = Timing(Context);
   DdcSetClock(Context, EFI_FALSE);
-  Stall(5);
+  Stall(T.BitClockLow);
   DdcSetData(Context, EFI_TRUE);
-  Stall(5);
+  Stall(T.BitData);
   DdcWaitClockHigh(Context);
-  Stall(10);
-  Stall(15);
+  Stall(T.BitHigh);
+  Stall(T.ReadBeforeSample);
   UINT8 Bit = (DdcSampleLines(Context) & DDC_DATA_HIGH) != 0 ? 1 : 0;
   DdcSetClock(Context, EFI_FALSE);
-  Stall(5);
+  Stall(T.BitAfterClockLow);
   return Bit;
 }
 

@@ -96,6 +96,8 @@ I2cFaults NoFaults() {
   f.nak_after = -1;
   f.stuck_clock = false;
   f.stuck_data = false;
+  f.min_clock_low_ns = kI2cStandardMode.clock_low;
+  f.min_clock_high_ns = kI2cStandardMode.clock_high;
   return f;
 }
 

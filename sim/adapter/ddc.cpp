@@ -4,6 +4,14 @@
 // edges alone, on the injected clock; a device that stretches the clock
 // holds SCL low for stretch_us after the falling edge of each byte's
 // ninth (acknowledge) clock, so the master sees SCL stay low until then.
+//
+// Timing is judged on the same clock, as the lines are seen at the
+// master's register accesses. A device takes a clock only once its SCL
+// low and high were both long enough for it, a START only with its set-up,
+// bus free and hold met, a STOP only with its set-up met; so a clock or a
+// START reaches it at SCL's fall. Whatever it does not take it never sees,
+// and it falls out of step as a real part may. A bus observer judges every
+// channel by the I2C standard mode and counts what falls short.
 #include "sim/adapter/kt270_model.h"
 #include "sim/adapter/kt270_regs.h"
 
@@ -21,6 +29,122 @@ constexpr uint32_t kSegmentBytes = 256;
 constexpr uint8_t kAuxAddress = 0x98;
 constexpr unsigned kAuxChannel = 3;
 constexpr unsigned kSettleRounds = 16;
+
+using detail::BusTiming;
+
+// ---------------------------------------------------------------- timing
+
+constexpr int64_t kLongAgo = -(int64_t{1} << 40);  // idle since power-on
+
+enum Held : uint8_t { kHeldNothing, kHeldStart, kHeldStop };
+
+void Forget(BusTiming& j) {
+  j.scl_at = j.sda_at = j.stop_at = j.start_at = kLongAgo;
+  j.low_ok = true;
+  j.start_ok = true;
+  j.held = kHeldStop;  // a high since power-on is no clock
+}
+
+enum Violation : uint8_t {
+  kShortLow = 1 << 0,
+  kShortHigh = 1 << 1,
+  kStartSetup = 1 << 2,
+  kStartHold = 1 << 3,
+  kStopSetup = 1 << 4,
+  kBusFree = 1 << 5,
+  kDataSetup = 1 << 6,
+};
+
+enum Seen : uint8_t { kClock, kStart, kStop };
+
+// What one edge of the bus means to one observer.
+struct Verdict {
+  Seen seen[2];        // what the observer takes from it, in order
+  unsigned count;
+  bool clock;          // the edge ended a clock, seen or not
+  bool missed;         // it ended a clock or a condition not taken
+  uint8_t violations;  // Violation bits
+};
+
+bool Lasted(int64_t since, uint64_t now, uint32_t ns) {
+  return (static_cast<int64_t>(now) - since) * 1000 >= static_cast<int64_t>(ns);
+}
+
+void Take(Verdict& v, bool ok, Seen what) {
+  if (ok) {
+    v.seen[v.count++] = what;
+  } else {
+    v.missed = true;
+  }
+}
+
+// A START waits for its hold: it is taken when SCL falls or a STOP
+// follows it, whichever comes first.
+void EndStart(BusTiming& j, const I2cMinimums& m, uint64_t now, Verdict& v) {
+  bool hold = Lasted(j.start_at, now, m.start_hold);
+  if (!hold) v.violations |= kStartHold;
+  Take(v, j.start_ok && hold, kStart);
+}
+
+// One line change (scl0, sda0 -> scl, sda) at now.
+Verdict Judge(BusTiming& j, const I2cMinimums& m, bool scl0, bool sda0, bool scl, bool sda, uint64_t now) {
+  Verdict v{};
+  if (scl != scl0) {
+    if (scl) {
+      j.low_ok = Lasted(j.scl_at, now, m.clock_low);
+      if (!j.low_ok) v.violations |= kShortLow;
+      if (!Lasted(j.sda_at, now, m.data_setup)) v.violations |= kDataSetup;
+      j.held = kHeldNothing;
+    } else if (j.held == kHeldNothing) {
+      v.clock = true;
+      bool high = Lasted(j.scl_at, now, m.clock_high);
+      if (!high) v.violations |= kShortHigh;
+      Take(v, j.low_ok && high, kClock);
+    } else if (j.held == kHeldStart) {
+      EndStart(j, m, now, v);
+    }
+    j.scl_at = static_cast<int64_t>(now);
+    return v;
+  }
+  if (scl && sda != sda0) {
+    if (j.held == kHeldStart) EndStart(j, m, now, v);
+    if (!sda) {
+      bool setup = Lasted(j.scl_at, now, m.start_setup);
+      bool free = Lasted(j.stop_at, now, m.bus_free);
+      if (!setup) v.violations |= kStartSetup;
+      if (!free) v.violations |= kBusFree;
+      j.start_ok = setup && free;
+      j.start_at = static_cast<int64_t>(now);
+      j.held = kHeldStart;
+    } else {
+      bool setup = Lasted(j.scl_at, now, m.stop_setup);
+      if (!setup) v.violations |= kStopSetup;
+      Take(v, setup, kStop);
+      j.stop_at = static_cast<int64_t>(now);
+      j.held = kHeldStop;
+    }
+  }
+  j.sda_at = static_cast<int64_t>(now);
+  return v;
+}
+
+I2cMinimums MinimumsOf(const I2cTarget& t) {
+  I2cMinimums m = kI2cStandardMode;
+  m.clock_low = t.faults.min_clock_low_ns;
+  m.clock_high = t.faults.min_clock_high_ns;
+  return m;
+}
+
+void Count(DdcBusStats& bus, const Verdict& v) {
+  if (v.clock) ++bus.pulses;
+  uint32_t* const counters[] = {&bus.short_low,  &bus.short_high, &bus.start_setup, &bus.start_hold,
+                                &bus.stop_setup, &bus.bus_free,   &bus.data_setup};
+  for (unsigned i = 0; i < sizeof counters / sizeof counters[0]; ++i) {
+    if (v.violations & (1u << i)) ++*counters[i];
+  }
+}
+
+// ---------------------------------------------------------------- targets
 
 void Restart(I2cTarget& t) {
   t.phase = kIdle;
@@ -160,6 +284,11 @@ uint32_t GpioReg(unsigned channel, uint32_t which) {
 
 }  // namespace
 
+uint32_t TimingViolations(const DdcBusStats& bus) {
+  return bus.short_low + bus.short_high + bus.start_setup + bus.start_hold + bus.stop_setup + bus.bus_free +
+         bus.data_setup;
+}
+
 void Adapter::DdcInit() {
   for (unsigned i = 0; i < 3; ++i) {
     DdcChannel& c = ddc_[i];
@@ -184,6 +313,10 @@ void Adapter::DdcInit() {
     c.scl = true;
     c.sda = true;
     c.clocks = 0;
+    Forget(c.observer);
+    Forget(c.eeprom.timing);
+    Forget(c.aux.timing);
+    Forget(c.segment_pointer.timing);
   }
   for (unsigned r = 0; r < kAuxRegs; ++r) aux_regs_[r] = 0;
   I2cTarget& aux = ddc_[kAuxChannel - 1].aux;
@@ -211,6 +344,7 @@ bool Adapter::SetEeprom(unsigned channel, const uint8_t* image, uint32_t size,
   FreeEeprom(channel);
   I2cTarget& t = ddc_[channel - 1].eeprom;
   Restart(t);
+  Forget(t.timing);
   t.faults = faults;
   t.acks_given = 0;
   t.pointer = 0;
@@ -225,6 +359,9 @@ bool Adapter::SetEeprom(unsigned channel, const uint8_t* image, uint32_t size,
   // Only a part with more than one segment answers at the segment pointer.
   I2cTarget& pointer = ddc_[channel - 1].segment_pointer;
   Restart(pointer);
+  Forget(pointer.timing);
+  pointer.faults.min_clock_low_ns = faults.min_clock_low_ns;  // one part: one clock
+  pointer.faults.min_clock_high_ns = faults.min_clock_high_ns;
   pointer.present = present && t.size > kSegmentBytes;
   ddc_[channel - 1].segment = 0;
   DdcAccess(channel);
@@ -240,6 +377,7 @@ bool Adapter::Attach(unsigned channel, const DdcDevice* device) {
 void Adapter::SetAux(bool present, const I2cFaults* faults) {
   I2cTarget& t = ddc_[kAuxChannel - 1].aux;
   Restart(t);
+  Forget(t.timing);
   t.present = present;
   t.faults = faults ? *faults : NoFaults();
   t.acks_given = 0;
@@ -295,7 +433,6 @@ void Adapter::DdcEdge(unsigned channel, bool scl, bool sda, uint64_t now) {
   if (scl0 && scl && sda0 != sda) {
     if (sda) {
       ++bus.stops;
-      c.segment = 0;
     } else {
       ++bus.starts;
     }
@@ -312,10 +449,30 @@ void Adapter::DdcEdge(unsigned channel, bool scl, bool sda, uint64_t now) {
       }
     }
   }
+  Count(bus, Judge(c.observer, kI2cStandardMode, scl0, sda0, scl, sda, now));
+  bool missed = false;
   I2cTarget* targets[3] = {&c.eeprom, &c.aux, &c.segment_pointer};
   for (I2cTarget* t : targets) {
-    if (t->present && t->mem != nullptr) TargetEdge(*t, scl0, sda0, scl, sda, now, stats_);
+    if (!t->present || t->mem == nullptr) continue;
+    Verdict v = Judge(t->timing, MinimumsOf(*t), scl0, sda0, scl, sda, now);
+    missed = missed || v.missed;
+    for (unsigned i = 0; i < v.count; ++i) {
+      switch (v.seen[i]) {
+        case kClock:  // SDA held still through the high
+          TargetEdge(*t, false, sda, true, sda, now, stats_);
+          TargetEdge(*t, true, sda, false, sda, now, stats_);
+          break;
+        case kStart:
+          TargetEdge(*t, true, true, true, false, now, stats_);
+          break;
+        case kStop:
+          TargetEdge(*t, true, false, true, true, now, stats_);
+          if (t->segment != nullptr) *t->segment = 0;  // the segment pointer lasts to the STOP
+          break;
+      }
+    }
   }
+  if (missed) ++bus.missed;
 }
 
 bool Adapter::Plug(const Monitor& monitor) {

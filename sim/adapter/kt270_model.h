@@ -74,11 +74,24 @@ Config DefaultConfig();
 
 // ---------------------------------------------------------------- DDC
 
+// The I2C standard mode's minimum times, in nanoseconds.
+struct I2cMinimums {
+  uint32_t clock_low, clock_high;
+  uint32_t start_setup, start_hold, stop_setup, bus_free;
+  uint32_t data_setup;
+};
+constexpr I2cMinimums kI2cStandardMode = {4700, 4000, 4700, 4000, 4000, 4700, 250};
+
 struct I2cFaults {
   uint32_t stretch_us;   // SCL held low this long after each byte's 9th clock
   int32_t nak_after;     // acknowledge this many bytes, then none; -1 = always
   bool stuck_clock;      // device holds SCL low for good
   bool stuck_data;       // device holds SDA low for good
+  // The shortest SCL low and high the device takes for a clock; a pulse
+  // below either goes unseen. NoFaults: the I2C standard mode's 4.7 and
+  // 4.0 us; a slower part needs more.
+  uint32_t min_clock_low_ns;
+  uint32_t min_clock_high_ns;
 };
 I2cFaults NoFaults();
 
@@ -100,7 +113,21 @@ struct DdcBusStats {
   uint32_t stops;
   uint32_t acks;     // ninth clocks that sampled SDA low (by device or master)
   uint32_t naks;     // ninth clocks that sampled SDA high
+  uint32_t pulses;   // clocks: SCL high periods without START or STOP
+  // Timing below the I2C standard mode's minimums, whoever caused it (a
+  // device sees no such pulse or condition, as far as its own minimums go).
+  uint32_t short_low;    // SCL low < 4.7 us
+  uint32_t short_high;   // a clock's SCL high < 4.0 us
+  uint32_t start_setup;  // SCL high < 4.7 us before a START
+  uint32_t start_hold;   // SDA low < 4.0 us after a START before SCL falls
+  uint32_t stop_setup;   // SCL high < 4.0 us before a STOP
+  uint32_t bus_free;     // < 4.7 us from a STOP to the next START
+  uint32_t data_setup;   // SDA changed < 250 ns before SCL rose
+  // Bus edges that completed a clock, START or STOP that an attached
+  // device did not see, judged by that device's own minimums.
+  uint32_t missed;
 };
+uint32_t TimingViolations(const DdcBusStats& bus);  // the sum of the seven
 
 // ---------------------------------------------------------------- scanout
 
@@ -181,6 +208,15 @@ struct MonitorView {
 
 namespace detail {
 
+// One observer's memory of the bus timing (ddc.cpp): when each line last
+// changed, the last STOP, and what the current SCL high period holds.
+struct BusTiming {
+  int64_t scl_at, sda_at, stop_at, start_at;  // virtual us
+  bool low_ok;    // the SCL low before this high was long enough
+  bool start_ok;  // the START of this high had its set-up and bus free
+  uint8_t held;   // what this high period holds: nothing yet, START, STOP
+};
+
 // An I2C target that follows the bus by its line edges only (ddc.cpp).
 struct I2cTarget {
   bool present;
@@ -206,6 +242,7 @@ struct I2cTarget {
   uint8_t* segment;    // the channel's segment pointer (EEPROM and pointer only)
   uint32_t acks_given;
   I2cFaults faults;
+  BusTiming timing;    // judged by faults' clock minimums
 };
 
 struct DdcChannel {
@@ -215,6 +252,7 @@ struct DdcChannel {
   uint8_t segment;     // reset by every STOP
   bool scl, sda;       // bus levels the devices last saw
   uint8_t clocks;      // bus observer: rising SCL edges since the last byte
+  BusTiming observer;  // judged by the I2C standard mode
 };
 
 }  // namespace detail

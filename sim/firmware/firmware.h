@@ -199,6 +199,12 @@ class Firmware {
   void AdvanceNs(uint64_t ns);
   void AdvanceUs(uint64_t us) { AdvanceNs(us * 1000); }
   uint64_t ticks() const { return ticks_; }
+  // Boot Services Stall: the clock moves on, and the time is counted.
+  void AdvanceByStall(uint64_t us) {
+    stalled_us_ += us;
+    AdvanceUs(us);
+  }
+  uint64_t stalled_us() const { return stalled_us_; }
   EFI_TPL CurrentTpl() const { return tpl_; }
   EFI_TPL RaiseTpl(EFI_TPL tpl);
   void RestoreTpl(EFI_TPL tpl);
@@ -351,6 +357,7 @@ class Firmware {
   std::vector<std::unique_ptr<EventRecord>> events_;
   uint64_t now_ns_ = 0;
   uint64_t ticks_ = 0;
+  uint64_t stalled_us_ = 0;
   uint32_t tick_us_;
   EFI_TPL tpl_ = TPL_APPLICATION;
   bool dispatching_ = false;

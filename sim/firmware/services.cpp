@@ -222,7 +222,7 @@ EFI_STATUS EFIAPI SvcGetNextMonotonicCount(UINT64* count) {
 
 EFI_STATUS EFIAPI SvcStall(UINTN microseconds) {
   ENTER("Stall");
-  fw.AdvanceUs(microseconds);
+  fw.AdvanceByStall(microseconds);
   return EFI_SUCCESS;
 }
 

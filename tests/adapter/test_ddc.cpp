@@ -33,7 +33,9 @@ struct Master {
     uint64_t from = b.now;
     for (unsigned i = 0; i < patience && !Scl(); ++i) b.now += 10;
     if (b.now - from > longest_wait) longest_wait = b.now - from;
-    return Scl();
+    bool high = Scl();
+    b.now += 5;  // a stretched clock's high counts from when it is seen high
+    return high;
   }
   bool Start() {
     sda_low = false;
@@ -433,6 +435,134 @@ struct DescribedMaster {
     return true;
   }
 };
+
+// A master whose every wait comes from a table, in microseconds, to show
+// what the model's timing judge lets through to a device and what it
+// counts. It waits the START set-up only after raising the clock itself,
+// so a START from an idle bus has the STOP's set-up and the bus free.
+struct Waits {
+  uint64_t low, high, start_setup, start_hold, stop_setup, bus_free, data_setup;
+};
+constexpr Waits kStandardWaits = {5, 4, 5, 4, 4, 5, 1};
+
+struct TimedMaster {
+  Bench& b;
+  Waits w;
+  bool scl = true, sda = true;
+
+  void Lines() {
+    b.W32(0x7E40, 0x101);
+    b.W32(0x7E44, 0);
+    b.W32(0x7E48, (scl ? 0 : 0x001u) | (sda ? 0 : 0x100u));
+  }
+  bool SetScl(bool high) {
+    bool changed = scl != high;
+    scl = high;
+    Lines();
+    return changed;
+  }
+  void SetSda(bool high) {
+    sda = high;
+    Lines();
+  }
+  void Start() {
+    SetSda(true);
+    b.now += w.data_setup;
+    if (SetScl(true)) b.now += w.start_setup;
+    SetSda(false);
+    b.now += w.start_hold;
+    SetScl(false);
+    b.now += w.low - w.data_setup;
+  }
+  void Stop() {
+    SetSda(false);
+    b.now += w.data_setup;
+    SetScl(true);
+    b.now += w.stop_setup;
+    SetSda(true);
+    b.now += w.bus_free;
+  }
+  // Clock low on entry and exit; what SDA read while the clock was high.
+  bool Bit(bool out) {
+    SetSda(out);
+    b.now += w.data_setup;
+    SetScl(true);
+    b.now += w.high;
+    bool in = (b.R32(0x7E4C) & 0x100) != 0;
+    SetScl(false);
+    b.now += w.low - w.data_setup;
+    return in;
+  }
+  bool Write(uint8_t v) {
+    for (int i = 7; i >= 0; --i) Bit((v >> i) & 1);
+    return !Bit(true);
+  }
+  uint8_t Read(bool last) {
+    uint8_t v = 0;
+    for (int i = 0; i < 8; ++i) v = static_cast<uint8_t>(v << 1 | Bit(true));
+    Bit(last);
+    return v;
+  }
+  // Two bytes from word address 8: the address write, a repeated START,
+  // the read; -1 when any address or byte went unanswered.
+  std::vector<int> ReadTwo() {
+    Start();
+    bool ok = Write(0xA0);
+    ok = Write(0x08) && ok;
+    Start();
+    ok = Write(0xA1) && ok;
+    std::vector<int> out = {Read(false), Read(true)};
+    Stop();
+    return ok ? out : std::vector<int>{-1};
+  }
+};
+
+TEST(DdcTiming, WhatFallsShortOfTheStandardModeIsCountedAndNotSeen) {
+  using Counter = uint32_t DdcBusStats::*;
+  struct {
+    const char* what;
+    Waits w;
+    uint32_t device_high_ns;  // the EEPROM's own minimum SCL high
+    Counter counter;          // the only violation counted, or none
+    bool first, second;       // each of two reads in a row answered
+    bool missed;              // the device missed a clock or condition
+  } const rows[] = {
+      {"the minimums", kStandardWaits, 4000, nullptr, true, true, false},
+      {"clock high 3", {5, 3, 5, 4, 4, 5, 1}, 4000, &DdcBusStats::short_high, false, false, true},
+      {"clock low 4", {4, 4, 5, 4, 4, 5, 1}, 4000, &DdcBusStats::short_low, false, false, true},
+      // The repeated START is not seen: the device stays in its write.
+      {"START set-up 4", {5, 4, 4, 4, 4, 5, 1}, 4000, &DdcBusStats::start_setup, false, false, true},
+      {"START hold 3", {5, 4, 5, 3, 4, 5, 1}, 4000, &DdcBusStats::start_hold, false, false, true},
+      // A STOP missed is overtaken by the next START.
+      {"STOP set-up 3", {5, 4, 5, 4, 3, 5, 1}, 4000, &DdcBusStats::stop_setup, true, true, true},
+      {"bus free 0", {5, 4, 5, 4, 5, 0, 1}, 4000, &DdcBusStats::bus_free, true, false, true},
+      // Counted, but the device still samples what it finds.
+      {"data set-up 0", {5, 4, 5, 4, 4, 5, 0}, 4000, &DdcBusStats::data_setup, true, true, false},
+      // A slower part: the bus is within the standard, the part misses it.
+      {"a part needing 10 us high", kStandardWaits, 10000, nullptr, false, false, true},
+      {"... given 10 us", {5, 10, 5, 4, 4, 5, 1}, 10000, nullptr, true, true, false},
+  };
+  std::vector<uint8_t> edid = MakeEdid(0, 0, 0);
+  const std::vector<int> bytes = AsInts(edid, 8, 2);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    Bench b;
+    I2cFaults f = NoFaults();
+    f.min_clock_high_ns = row.device_high_ns;
+    DdcDevice dev{edid.data(), 128, f};
+    b.a().Attach(1, &dev);
+    b.now = 100;
+    TimedMaster m{b, row.w};
+    EXPECT_EQ(m.ReadTwo() == bytes, row.first);
+    EXPECT_EQ(m.ReadTwo() == bytes, row.second);
+    const DdcBusStats& bus = b.a().stats().ddc[0];
+    uint32_t counted = row.counter ? bus.*row.counter : 0;
+    EXPECT_EQ(TimingViolations(bus), counted);
+    if (row.counter) EXPECT_GT(counted, 0u);
+    EXPECT_EQ(bus.missed > 0, row.missed);
+    EXPECT_EQ(bus.pulses, 2u * 5 * 9);  // every clock, seen or not
+  }
+}
 
 TEST(Ddc, DescribedMasterSequenceReadsTheEdid) {
   Bench b;

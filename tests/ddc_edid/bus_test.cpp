@@ -110,8 +110,9 @@ TEST(DdcProbe, AnsweringEepromIsAddressedOnceAndLeftAtWordZero) {
 
 // A device that stretches after every byte's ninth clock; the master's next
 // bit waits in DdcWaitClockHigh.
-EFI_STATUS WordAddressAfterStretch(uint32_t stretch_us, uint64_t* waited_us) {
+EFI_STATUS WordAddressAfterStretch(uint32_t stretch_us, uint64_t* waited_us, bool fast = false) {
   Bench bench;
+  bench.context.FastStartup = fast ? EFI_TRUE : EFI_FALSE;
   std::vector<uint8_t> edid = MakeEdid(0);
   bench.Attach(1, edid, ddc_test::Faults(stretch_us, -1, false, false));
   bench.context.DdcChannel = 1;
@@ -156,6 +157,50 @@ TEST(DdcClockStretching, StuckClockFailsStartStopAndBits) {
   DdcReadByte(&bench.context, &value, DDC_NO_ACK);
   EXPECT_EQ(0xFF, value);
   EXPECT_FALSE(DdcProbe(&bench.context));
+}
+
+// ---------------------------------------------------------------- policies
+
+// The board's bit timing and the fast policy's I2C standard mode: what a
+// probe, a block and a byte cost, the same 5 ms bound on stretching polled
+// in the policy's step, and no timing the model's judge counts.
+TEST(DdcPolicies, BitTimingStretchBoundAndStandardMode) {
+  struct {
+    bool fast;
+    uint64_t probe_us, block_us, byte_us, poll_us;
+  } const rows[] = {
+      // start 50, bytes 420 written and 525 read, stop 50, settle 500
+      {false, 50 + 2 * 420 + 50 + 500, 50 + 420 + 128 * 525 + 50, 420, 10},
+      // start 14, every clock 10 us (100 kHz), stop 14
+      {true, 14 + 2 * 90 + 14 + 500, 14 + 90 + 128 * 90 + 14, 90, 5},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.fast ? "fast" : "board");
+    Bench bench;
+    std::vector<uint8_t> edid = MakeEdid(0);
+    bench.Attach(1, edid);
+    bench.context.FastStartup = row.fast ? EFI_TRUE : EFI_FALSE;
+    bench.context.DdcChannel = 1;
+    DdcResetBus(&bench.context);
+    uint64_t t0 = bench.NowUs();
+    ASSERT_TRUE(DdcProbe(&bench.context));
+    EXPECT_EQ(row.probe_us, bench.NowUs() - t0);
+    uint8_t block[128];
+    t0 = bench.NowUs();
+    ASSERT_TRUE(ReadEdidBlock(&bench.context, 1, block));
+    EXPECT_EQ(row.block_us, bench.NowUs() - t0);
+    EXPECT_EQ(0, std::memcmp(block, edid.data(), 128));
+    EXPECT_EQ(0u, kt270::TimingViolations(bench.Bus(1)));
+    EXPECT_EQ(0u, bench.Bus(1).missed);
+
+    uint64_t waited = 0;
+    EXPECT_EQ(EFI_SUCCESS, WordAddressAfterStretch(4900, &waited, row.fast));
+    EXPECT_GE(waited, 4900u);
+    EXPECT_LE(waited, 4900 + row.byte_us + row.poll_us);  // seen within a poll
+    EXPECT_EQ(EFI_DEVICE_ERROR, WordAddressAfterStretch(5100, &waited, row.fast));
+    EXPECT_GE(waited, 5000u);
+    EXPECT_LT(waited, 5100u);
+  }
 }
 
 // ---------------------------------------------------------------- EDID reads

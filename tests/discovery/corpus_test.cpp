@@ -1,6 +1,6 @@
 // Every real EDID of the corpus on a monitor of the model, alone on DDC
 // channel 1 (the analogue ones also alone on channel 2): discovery runs
-// without a fault,
+// without a fault and within the I2C standard mode's bus timing,
 // publishes the block once, and finds what expected/corpus.txt (written by
 // regenerate_expected.py from the bytes alone) says.
 #include <gtest/gtest.h>
@@ -94,6 +94,10 @@ TEST_P(Corpus, EveryEdidMatchesTheStoredExpectation) {
       EXPECT_TRUE(bench.Named(channel == 1 ? "ZEY,EDIDB" : "ZEY,EDIDA").empty());
       EXPECT_TRUE(bench.fw.faults().empty()) << bench.fw.DescribeFaults();
       EXPECT_EQ(bench.adapter().stats().bad_accesses, 0u);
+      for (const kt270::DdcBusStats& bus : bench.adapter().stats().ddc) {
+        EXPECT_EQ(kt270::TimingViolations(bus), 0u);  // the board's bit timing is within the standard mode
+        EXPECT_EQ(bus.missed, 0u);
+      }
     }
   }
 }

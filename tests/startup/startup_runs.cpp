@@ -23,6 +23,7 @@ std::vector<uint8_t> PalTelevision() {
 
 constexpr uint32_t kGpioFirst = 0x7E40;
 constexpr uint32_t kGpioStride = 0x10;
+constexpr double kBitTimeUs = 10;  // 100 kHz
 
 }  // namespace
 
@@ -50,13 +51,19 @@ Scenario EverythingAnswers() {
           true};
 }
 
+std::vector<Scenario> BenchScenarios() {
+  std::vector<Scenario> out = Scenarios();
+  out.push_back(EverythingAnswers());
+  return out;
+}
+
 RunResult Run(const Scenario& scenario, bool fast, uint32_t tick_us) {
   testsupport::RigOptions options;
   options.adapter.aux_present = scenario.aux;
   options.firmware.tick_us = tick_us;
   testsupport::Rig rig(options);
   rig.InstallPlatform(true, true);
-  for (const Plugged& m : scenario.monitors) rig.Plug(m.connector, m.edid);
+  for (const Plugged& m : scenario.monitors) rig.Plug(m.connector, m.edid, m.ddc);
   if (fast) {
     const uint8_t on = 1;
     rig.fw().SetVariable(u"QuovanFastStart", kQuovanVariableGuid,
@@ -74,13 +81,40 @@ RunResult Run(const Scenario& scenario, bool fast, uint32_t tick_us) {
     return r;
   }
   t0 = rig.fw().NowUs();
+  const uint64_t stalled = rig.fw().stalled_us();
   r.status = uga->SetMode(uga, scenario.width, scenario.height, 32, scenario.refresh);
   r.first_set_mode_us = rig.fw().NowUs() - t0;
+  r.stall_us = rig.fw().stalled_us() - stalled;
+  for (unsigned c = 0; c < 3; ++c) r.ddc[c] = rig.adapter().stats().ddc[c];
+  if (!scenario.monitors.empty()) r.first_monitor = rig.adapter().Watch(scenario.monitors[0].connector).sync;
   r.trace = rig.trace();
   if (rig.Disconnect() != EFI_SUCCESS) r.problems.push_back("Stop failed");
   if (!rig.Leaks().clean()) r.problems.push_back("left " + rig.Leaks().Describe());
   if (!rig.fw().faults().empty()) r.problems.push_back(rig.fw().DescribeFaults());
   return r;
+}
+
+uint32_t Violations(const RunResult& run) {
+  uint32_t n = 0;
+  for (const kt270::DdcBusStats& bus : run.ddc) n += kt270::TimingViolations(bus);
+  return n;
+}
+
+uint32_t Missed(const RunResult& run) {
+  uint32_t n = 0;
+  for (const kt270::DdcBusStats& bus : run.ddc) n += bus.missed;
+  return n;
+}
+
+Figures Measure(const Scenario& scenario) {
+  Figures f;
+  f.design = Run(scenario, false);
+  f.fast = Run(scenario, true);
+  f.floor = Run(scenario, false, 1);
+  double bits = 0;
+  for (const kt270::DdcBusStats& bus : f.fast.ddc) bits += bus.pulses + bus.starts + bus.stops;
+  f.bus_floor_us = static_cast<double>(f.floor.first_set_mode_us - f.floor.stall_us) + kBitTimeUs * bits;
+  return f;
 }
 
 unsigned DdcChannelOf(const kt270::Access& access) {
