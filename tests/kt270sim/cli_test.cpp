@@ -436,6 +436,45 @@ TEST_F(Cli, EdidsOfAnyLengthAreServedAsTheEepromHoldsThem) {
   }
 }
 
+// The bus timing per channel, and an EEPROM slower than the board's bit
+// timing: not found, the display is the default one, and Stop leaves
+// nothing. The board's clock is low 30 us, high 15 us on a written bit.
+TEST_F(Cli, DdcTimingIsReportedAndASlowEepromIsCleanlyNotFound) {
+  struct {
+    json low, high;
+    bool found;
+  } const rows[] = {
+      {nullptr, nullptr, true},  // the standard mode
+      {30, 15, true},
+      {30.5, nullptr, false},
+      {nullptr, 15.5, false},
+      {nullptr, 20, false},
+  };
+  for (const auto& row : rows) {
+    json device = {{"edid", Panel()}};
+    if (!row.low.is_null()) device["min_clock_low_us"] = row.low;
+    if (!row.high.is_null()) device["min_clock_high_us"] = row.high;
+    SCOPED_TRACE("low " + row.low.dump() + ", high " + row.high.dump());
+    json r = Result({{"ddc", {{"1", device}}},
+                     {"steps", {{{"op", "SetMode"}, {"width", 1024}, {"height", 768}}, {{"op", "Stop"}}}}});
+    EXPECT_EQ(r["steps"][0]["status"], "EFI_SUCCESS");
+    EXPECT_EQ(r["leaks"], kNoLeaks);
+    bool published = false;
+    for (const json& p : r["properties"]) published = published || p["name"] == "ZEY,EDIDA";
+    EXPECT_EQ(published, row.found);
+    for (const char* channel : {"1", "2", "3"}) {
+      const json& bus = r["ddc"][channel];
+      for (auto it = bus["violations"].begin(); it != bus["violations"].end(); ++it) EXPECT_EQ(it.value(), 0) << it.key();
+      EXPECT_EQ(bus["violations"].size(), 7u);
+      EXPECT_EQ(bus["missed"] == 0, row.found || std::string(channel) != "1") << channel;
+    }
+    const json& one = r["ddc"]["1"];
+    EXPECT_GE(one["clocks"].get<int>(), row.found ? 9 * 128 : 9 * 8);  // the block, or the probes' address bytes
+    EXPECT_GE(one["starts"].get<int>(), 1);
+    EXPECT_EQ(one["acks"].get<int>() > 0, row.found);
+  }
+}
+
 TEST_F(Cli, MalformedScenariosExitTwoNamingTheField) {
   struct Case {
     std::string text, field;
@@ -452,6 +491,9 @@ TEST_F(Cli, MalformedScenariosExitTwoNamingTheField) {
       {R"({"ddc": {"1": {"edid": ""}}})", "ddc.1.edid"},
       {R"({"ddc": {"1": {"edid": ")" + std::string(2 * 32769, 'A') + R"("}}})", "ddc.1.edid"},
       {R"({"ddc": {"1": {"edid": {"file": "missing.bin"}}}})", "ddc.1.edid.file"},
+      {R"({"ddc": {"1": {"edid": "00", "min_clock_low_us": -1}}})", "ddc.1.min_clock_low_us"},
+      {R"({"ddc": {"1": {"edid": "00", "min_clock_high_us": 1e7}}})", "ddc.1.min_clock_high_us"},
+      {R"({"ddc": {"1": {"edid": "00", "min_clock_high_us": "slow"}}})", "ddc.1.min_clock_high_us"},
       {R"({"variables": {"EFIDebug": "4"}})", "variables.EFIDebug"},
       {R"({"start": "yes"})", "start"},
       {R"({"adapter": {"bar0": 1.5}})", "adapter.bar0"},

@@ -74,6 +74,25 @@ Choices of this runner beyond the interface page:
     shorter), an image over 256 bytes answers the segment pointer at 0x60
     (reset by every STOP), and bytes past the image read 0xFF. An "edid"
     "file" is raw binary starting with the EDID header, or hex text.
+  - A "ddc" entry (and an Attach "device") may also hold
+    "min_clock_low_us" and "min_clock_high_us" (microseconds, fractions
+    allowed, at most 1000000; default 4.7 and 4.0, the I2C standard mode):
+    the shortest SCL low and high its EEPROM takes for a clock, for a part
+    slower than the standard mode. It does not see a clock short of them,
+    and falls out of step. The auxiliary device keeps the standard mode.
+  - The result adds "ddc": per channel "1" to "3", what the model saw on
+    that bus, timed on the firmware's virtual clock as the lines stand at
+    the driver's register accesses: "starts" (repeated STARTs included),
+    "stops", "clocks" (SCL high periods without a START or STOP),
+    "acks", "naks" (ninth clocks that sampled SDA low, high), "violations"
+    (timing below the I2C standard mode's minimums, whoever caused it:
+    "short_low" SCL low < 4.7 us, "short_high" a clock's high < 4.0 us,
+    "start_setup" SCL high < 4.7 us before a START, "start_hold" < 4.0 us
+    from a START to SCL falling, "stop_setup" SCL high < 4.0 us before a
+    STOP, "bus_free" < 4.7 us from a STOP to the next START, "data_setup"
+    SDA changed < 250 ns before SCL rose) and "missed" (bus edges ending a
+    clock, START or STOP that a device did not take by its own minimums:
+    the standard mode's, or the slower clock a "ddc" entry gives).
   - "ddc" "output" must name an output whose connector uses that channel
     (TMDS and DAC A on 1, DAC B and TV on 2); channel 3 carries no monitor.
     The auxiliary device is absent unless "ddc": {"3": {"aux": true}};

@@ -192,6 +192,8 @@ class Session {
     kt270::I2cFaults faults = kt270::NoFaults();
     faults.stretch_us = plan->stretch_us;
     faults.nak_after = plan->nak_after;
+    faults.min_clock_low_ns = plan->min_clock_low_ns;
+    faults.min_clock_high_ns = plan->min_clock_high_ns;
     kt270::Adapter& a = device_->adapter();
     if (channel == 3) a.SetAux(plan->aux, nullptr);
     if (plan->edid.empty()) return;
@@ -432,6 +434,29 @@ class Session {
     return outputs;
   }
 
+  static json DdcStatistics(const kt270::Adapter& a) {
+    json ddc = json::object();
+    for (unsigned channel = 1; channel <= 3; ++channel) {
+      const kt270::DdcBusStats& b = a.stats().ddc[channel - 1];
+      ddc[std::to_string(channel)] = {
+          {"starts", b.starts},
+          {"stops", b.stops},
+          {"clocks", b.pulses},
+          {"acks", b.acks},
+          {"naks", b.naks},
+          {"violations",
+           {{"short_low", b.short_low},
+            {"short_high", b.short_high},
+            {"start_setup", b.start_setup},
+            {"start_hold", b.start_hold},
+            {"stop_setup", b.stop_setup},
+            {"bus_free", b.bus_free},
+            {"data_setup", b.data_setup}}},
+          {"missed", b.missed}};
+    }
+    return ddc;
+  }
+
   void Finish(json* result) {
     json properties = json::array();
     for (const simplatform::PropertyRecord& r : platform_.properties()) {
@@ -451,6 +476,7 @@ class Session {
     (*result)["registers"] = registers;
     (*result)["mc"] = mc;
     (*result)["clock"] = clock;
+    (*result)["ddc"] = DdcStatistics(a);
 
     (*result)["time_us"] = fw_.NowUs();
     (*result)["pci_io_calls"] = fw_.PciIoOf(controller_)->calls();

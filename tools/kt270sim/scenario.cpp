@@ -141,8 +141,16 @@ unsigned ChannelOf(Wiring w) {
   }
 }
 
+// Microseconds, whole or not, up to a second; in nanoseconds.
+uint32_t Nanoseconds(const json& j, const std::string& field) {
+  if (!j.is_number_float()) return static_cast<uint32_t>(Unsigned(j, field, 1000000) * 1000);
+  double us = j.get<double>();
+  if (!(us >= 0 && us <= 1000000)) Bad(field, "out of range");
+  return static_cast<uint32_t>(us * 1000 + 0.5);
+}
+
 DdcPlan ParseDevice(const json& j, const std::string& field, unsigned channel, const std::string& base_dir) {
-  Keys(j, field, {"edid", "stretch_us", "nak_after", "aux", "output"});
+  Keys(j, field, {"edid", "stretch_us", "nak_after", "min_clock_low_us", "min_clock_high_us", "aux", "output"});
   DdcPlan d;
   if (j.contains("edid")) {
     const json& e = j["edid"];
@@ -161,6 +169,9 @@ DdcPlan ParseDevice(const json& j, const std::string& field, unsigned channel, c
   }
   if (j.contains("stretch_us")) d.stretch_us = static_cast<uint32_t>(Unsigned(j["stretch_us"], Sub(field, "stretch_us")));
   if (j.contains("nak_after")) d.nak_after = static_cast<int32_t>(Integer(j["nak_after"], Sub(field, "nak_after"), -1, INT32_MAX));
+  for (auto [key, ns] : {std::pair{"min_clock_low_us", &d.min_clock_low_ns}, {"min_clock_high_us", &d.min_clock_high_ns}}) {
+    if (j.contains(key)) *ns = Nanoseconds(j[key], Sub(field, key));
+  }
   if (j.contains("aux")) d.aux = Bool(j["aux"], Sub(field, "aux"));
   if (j.contains("output")) {
     d.output = ParseWiring(j["output"], Sub(field, "output"));

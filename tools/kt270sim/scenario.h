@@ -21,6 +21,8 @@ struct DdcPlan {
   std::vector<uint8_t> edid;
   uint32_t stretch_us = 0;
   int32_t nak_after = -1;
+  uint32_t min_clock_low_ns = kt270::kI2cStandardMode.clock_low;
+  uint32_t min_clock_high_ns = kt270::kI2cStandardMode.clock_high;
   bool aux = false;
   Wiring output = Wiring::kNone;
 };
