@@ -101,6 +101,10 @@ for c in $configs; do
   expect "$w nothing of ours left on the controller" "$l" foreign_protocols 0
   expect "$w PCI I/O closed" "$l" pci_io_opens_left 0
   expect "$w PCI command bits cleared" "$l" command 0x0
+  l=$(line ddc "$c")
+  expect "$w DDC timing within the I2C standard mode on every bus" "$l" violations 0
+  expect "$w no clock or condition a DDC device missed" "$l" missed 0
+  echo "info  $w DDC clocks: channel 1 $(field ch1_clocks "$l"), 2 $(field ch2_clocks "$l"), 3 $(field ch3_clocks "$l")"
   l=$(line outputs "$c" after_disconnect)
   expect "$w both CRTCs stopped after Stop" "$l" crtc1_running false
   expect "$w CRTC 2 stopped after Stop" "$l" crtc2_running false

@@ -332,6 +332,24 @@ bool ReportOutputs(const char* config, const char* when) {
   return any;
 }
 
+// The model's DDC buses over the whole configuration: clocks seen, timing
+// below the I2C standard mode, and clocks or conditions a device missed.
+void ReportDdc(const e2e::Config& c) {
+  JsonLine line("ddc");
+  line.Str("config", c.name);
+  UINT32 violations = 0, missed = 0;
+  static const char* const kKeys[3][3] = {{"ch1_clocks", "ch1_violations", "ch1_missed"},
+                                          {"ch2_clocks", "ch2_violations", "ch2_missed"},
+                                          {"ch3_clocks", "ch3_violations", "ch3_missed"}};
+  for (unsigned ch = 0; ch < 3; ++ch) {
+    const kt270::DdcBusStats& bus = gVirt->Adapter->stats().ddc[ch];
+    line.Num(kKeys[ch][0], bus.pulses).Num(kKeys[ch][1], kt270::TimingViolations(bus)).Num(kKeys[ch][2], bus.missed);
+    violations += kt270::TimingViolations(bus);
+    missed += bus.missed;
+  }
+  line.Num("violations", violations).Num("missed", missed).Emit();
+}
+
 // ---- text through the console on our handle ------------------------------------------
 // The picture a CRTC fetches against the pixels the console asked Blt to
 // draw: they must be the same, pixel for pixel, and hold some ink.
@@ -652,6 +670,7 @@ EFI_STATUS RunAll(const e2e::Scenario* s) {
     ReportProperties(c);
     CheckGopModes(c);
     Disconnect(c);
+    ReportDdc(c);
   }
   RemoveSpies();
   if (ugaNotify) gBS->CloseEvent(ugaNotify);
