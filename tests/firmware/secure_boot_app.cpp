@@ -287,6 +287,7 @@ void Refusals() {
   for (UINTN i = 0; i < count; ++i) {
     UINT32 action = entry[0] | entry[1] << 8 | entry[2] << 16 | (UINT32)entry[3] << 24;
     UINT32 size = entry[4] | entry[5] << 8 | entry[6] << 16 | (UINT32)entry[7] << 24;
+    if (size < 8) break;
     // The name is the firmware's text of the image's device path; entries
     // are packed, so it is read a byte pair at a time.
     CHAR16 name[200];
@@ -297,7 +298,6 @@ void Refusals() {
     const char* verdict = (action & kActionMask) < 6 ? kActions[action & kActionMask] : "unknown";
     JsonLine("refused").Num("index", i).Hex("action", action).Str("verdict", verdict).Str16("name", name).Emit();
     Say().Add("refused by the firmware (").Add(verdict).Add("): ").Add(name);
-    if (size < 8) break;
     entry += size;
   }
   JsonLine("refusals").Bool("table", table != nullptr).Num("count", count).Emit();
