@@ -12,9 +12,10 @@ set(QUOVAN_EFI_COMPILE_FLAGS
     ${QUOVAN_EFI_OPTIMIZE} -ffunction-sections -fdata-sections
     -Wall -Wextra -Werror -Wglobal-constructors -Wexit-time-destructors)
 
-# Clang aimed at a Windows target is taken for an MSVC-like compiler that
-# reports no header dependencies; without them an edited header leaves
-# stale objects (and images that disagree on a structure's layout).
+# The Generic platform gives clang no dependency-file flags: without them
+# Ninja would not rebuild an object when a header it includes changes, and
+# objects compiled against two layouts of one record would be linked
+# together.
 set(CMAKE_DEPFILE_FLAGS_C "-MD -MT <DEP_TARGET> -MF <DEP_FILE>")
 set(CMAKE_DEPFILE_FLAGS_CXX "-MD -MT <DEP_TARGET> -MF <DEP_FILE>")
 
