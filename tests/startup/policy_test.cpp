@@ -6,11 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ostream>
 #include <tuple>
 
 #include "tests/startup/startup_runs.h"
 
 namespace startup {
+
+// Scenarios by name in test failures.
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
+
 namespace {
 
 auto Key(const kt270::Access& a) {
