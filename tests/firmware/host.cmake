@@ -29,3 +29,6 @@ add_test(NAME ovmf_end_to_end
                  --work ${CMAKE_BINARY_DIR}/ovmf/e2e --images ${QUOVAN_EFI_IMAGE_DIR}
                  --tools ${CMAKE_BINARY_DIR}/bin --timeout 300)
 set_tests_properties(ovmf_end_to_end PROPERTIES TIMEOUT 400 LABELS ovmf)
+
+# Debian's GRUB and Linux on our Graphics Output.
+include(${CMAKE_CURRENT_LIST_DIR}/clients.cmake)
