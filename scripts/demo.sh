@@ -4,8 +4,10 @@
 # configuration; then the Shell's own console is drawn through the driver
 # (on its Graphics Output) on the default scenario (a digital 1680x1050
 # monitor, both platform protocols) and captured; a second boot runs two
-# configurations with the UGA-Draw-only image. Writes build/demo/screen.png
-# and build/demo/report.json, prints a summary, and ends by itself.
+# configurations with the UGA-Draw-only image. Then Debian's GRUB and Linux
+# on our Graphics Output (scripts/demo_clients.sh). Writes
+# build/demo/screen.png, report.json, grub.png, linux.png and gallery.png,
+# prints a summary, and ends by itself.
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -35,4 +37,6 @@ echo
 echo "screenshot        build/demo/screen.png (the Shell console drawn by the driver through Graphics Output, as the monitor shows it)"
 echo "report            build/demo/report.json"
 echo "firmware logs     $work (debugcon.log, console.txt, timeline)"
+echo
+"$root/scripts/demo_clients.sh" "$out" "$work" || rc=$?
 exit "$rc"

@@ -96,7 +96,9 @@ inline bool HandOver(EFI_SYSTEM_TABLE* st, const kt270::Adapter* a, const char* 
   line.Num("crtc", crtc < 0 ? 0 : (UINT64)crtc + 1).Hex("surface_offset", c.surface_base).Num("pitch_bytes", c.pitch_bytes);
   if (unscaled) line.Bool("unscaled_equals_memory", equal); else line.Str("unscaled_equals_memory", nullptr);
   line.Emit();
-  bool key = ok && WaitForKey(st, seconds);
+  // Every line is answered by one key, also when there is nothing to save:
+  // a key left over would end the next wait before the host saved.
+  bool key = WaitForKey(st, seconds);
   debugcon::JsonLine("picture_done").Str("tag", tag).Bool("key", key).Emit();
   if (pages) bs->FreePages(pages, (bytes + 4095) / 4096);
   return ok;

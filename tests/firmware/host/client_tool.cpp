@@ -8,8 +8,8 @@
 //       hash (the one KtClient.efi and KtE2e.efi report), the pixels that
 //       are not black and the first and last rows that hold any
 //   client_tool gallery OUT.png FONT.pf2 IMAGE.png=CAPTION...
-//       the pictures side by side, three to a row, each scaled to one
-//       width with its caption underneath in the GRUB font FONT.pf2; a
+//       the pictures side by side, three to a row, each scaled into one
+//       tile with its caption underneath in the GRUB font FONT.pf2; a
 //       missing picture leaves a grey tile
 #include <png.h>
 
@@ -156,12 +156,12 @@ class Font {
   int ascent_ = 0, height_ = 0;
 };
 
-// Scaled to width w by the mean of the pixels each target pixel covers, so
-// that text stays grey rather than vanishing.
-Image Scale(const Image& src, unsigned w) {
+// Scaled to fit w x h, by the mean of the pixels each target pixel covers
+// (brightened), so that text stays grey rather than vanishing.
+Image Scale(const Image& src, unsigned w, unsigned h) {
   Image out;
-  out.w = w;
-  out.h = std::max(1u, static_cast<unsigned>(uint64_t{src.h} * w / src.w));
+  out.w = std::max(1u, std::min(w, static_cast<unsigned>(uint64_t{src.w} * h / src.h)));
+  out.h = std::max(1u, std::min(h, static_cast<unsigned>(uint64_t{src.h} * out.w / src.w)));
   out.rgb.resize(size_t{out.w} * out.h * 3);
   for (unsigned y = 0; y < out.h; ++y)
     for (unsigned x = 0; x < out.w; ++x) {
@@ -172,7 +172,6 @@ Image Scale(const Image& src, unsigned w) {
         for (unsigned sx = x0; sx < x1; ++sx, ++n)
           for (int c = 0; c < 3; ++c) sum[c] += src.rgb[(size_t{sy} * src.w + sx) * 3 + c];
       for (int c = 0; c < 3; ++c) {
-        // Mean, brightened so that thin light strokes on black stay visible.
         uint64_t v = sum[c] * 2 / n;
         out.rgb[(size_t{y} * out.w + x) * 3 + c] = static_cast<uint8_t>(std::min<uint64_t>(v, 255));
       }
@@ -203,14 +202,14 @@ int Gallery(int argc, char** argv) {
     unsigned x0 = kGap + (i % kColumns) * (kTile + kGap), y0 = kGap + (i / kColumns) * cell;
     Image src, tile;
     if (ReadPng(path, &src) && src.w && src.h) {
-      tile = Scale(src, kTile);
+      tile = Scale(src, kTile, kTileHeight);
     } else {
       tile.w = kTile;
       tile.h = kTileHeight;
       tile.rgb.assign(size_t{kTile} * kTileHeight * 3, 0x60);
       caption += " (no picture)";
     }
-    for (unsigned y = 0; y < std::min(tile.h, kTileHeight); ++y)
+    for (unsigned y = 0; y < tile.h; ++y)
       std::copy_n(&tile.rgb[size_t{y} * tile.w * 3], tile.w * 3, &g.rgb[(size_t{y0 + y} * g.w + x0) * 3]);
     font.Draw(&g, static_cast<int>(x0), static_cast<int>(y0 + kTileHeight + kGap / 2), caption, white);
   }
