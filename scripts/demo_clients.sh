@@ -16,8 +16,8 @@ images=${QUOVAN_EFI_DIR:-$root/build/efi}
 tools=${QUOVAN_HOST_BIN:-$root/build/host/bin}
 clients=${QUOVAN_CLIENTS_DIR:-$root/build/host/clients}
 
-echo "Booting OVMF three times more without QEMU's display adapter: Debian's GRUB, then Linux, on our Graphics Output (TCG, up to 200 s each)..."
-"$fw/ovmf_clients.sh" --work "$work" --images "$images" --tools "$tools" --clients "$clients" --timeout 200 \
+echo "Booting OVMF three times more without QEMU's display adapter: Debian's GRUB, then Linux, on our Graphics Output (TCG, up to 150 s each)..."
+"$fw/ovmf_clients.sh" --work "$work" --images "$images" --tools "$tools" --clients "$clients" --timeout 150 \
   > "$out/clients-checks.txt"
 rc=$?
 [ "$rc" -eq 2 ] && { cat "$out/clients-checks.txt"; exit 2; }

@@ -21,5 +21,5 @@ add_custom_target(quovan_clients ALL
 add_test(NAME ovmf_clients
          COMMAND ${CMAKE_CURRENT_LIST_DIR}/ovmf_clients.sh
                  --work ${CMAKE_BINARY_DIR}/ovmf/clients --images ${QUOVAN_EFI_IMAGE_DIR}
-                 --tools ${CMAKE_BINARY_DIR}/bin --clients ${QUOVAN_CLIENTS_DIR} --timeout 200)
-set_tests_properties(ovmf_clients PROPERTIES TIMEOUT 500 LABELS ovmf)
+                 --tools ${CMAKE_BINARY_DIR}/bin --clients ${QUOVAN_CLIENTS_DIR} --timeout 150)
+set_tests_properties(ovmf_clients PROPERTIES TIMEOUT 480 LABELS ovmf)

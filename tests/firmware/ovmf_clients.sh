@@ -22,7 +22,7 @@ clients="" args=()
 while [ $# -gt 0 ]; do
   if [ "$1" = --clients ]; then clients=$2; shift 2; else args+=("$1"); shift; fi
 done
-timeout_s=200
+timeout_s=150
 ovmf_options ovmf_clients "work images tools timeout" "${args[@]}"
 for f in "$clients/grubx64.efi" "$clients/vmlinuz.efi" "$clients/initrd.img" "$images/KtClient.efi" \
          "$tools/e2e_tool" "$tools/client_tool"; do
