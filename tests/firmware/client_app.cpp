@@ -147,8 +147,9 @@ EFI_STATUS StartAlone(KT_VIRT_PROTOCOL* virt, EFI_DRIVER_BINDING_PROTOCOL* bindi
   UINT64 t0 = debugcon::ReadTsc();
   EFI_STATUS supported = binding->Supported(binding, virt->Controller, nullptr);
   EFI_STATUS started = EFI_ERROR(supported) ? EFI_NOT_STARTED : binding->Start(binding, virt->Controller, nullptr);
+  UINT64 ticks = debugcon::ReadTsc() - t0;
   JsonLine("client_start").Str("tag", tag).Hex("supported", supported).Hex("status", started)
-      .Num("tsc", debugcon::ReadTsc() - t0).Emit();
+      .Num("us", ticks / app::MeasureTscPerUs(gBS)).Emit();
   return started;
 }
 
