@@ -33,7 +33,10 @@ work=$(cd "$work" && pwd)
 top=$work
 scn_dir=$(mktemp -d)
 trap 'rm -rf "$scn_dir"' EXIT
-"$tools/e2e_tool" scenario "$scn_dir/e2e.scn" "digital=$fw_dir/scenarios/digital.json" || exit 2
+# The digital 1680x1050 monitor of the end-to-end runs, its EDID with the
+# preferred-timing bit (byte 0x18 bit 1) that EDID 1.3 requires and GRUB
+# looks for before it names a preferred mode.
+"$tools/e2e_tool" scenario "$scn_dir/e2e.scn" "digital=$fw_dir/clients/digital.json" || exit 2
 files=(--file "$scn_dir/e2e.scn" --file "$images/KtClient.efi" --file "$clients/vmlinuz.efi" --file "$clients/initrd.img")
 # The kernel's frame buffer, from the address efifb gives, once its console is written.
 linux_capture=(--monitor-on serial 'KT-LINUX capture (0x[0-9a-f]+) ([0-9]+)' "pmemsave \\1 \\2 \"@WORK@/linux.raw\""
