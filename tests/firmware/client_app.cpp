@@ -177,7 +177,8 @@ extern "C" EFI_STATUS EFIAPI ClientEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABL
   if (!virt || !ours.binding) {
     s = EFI_NOT_FOUND;
   } else if (which == kPicture) {
-    s = picture::HandOver(SystemTable, virt->Adapter, tag, 30) ? EFI_SUCCESS : EFI_DEVICE_ERROR;
+    s = picture::HandOver(SystemTable, virt->Adapter, tag, 30, app::MeasureTscPerUs(gBS)) ? EFI_SUCCESS
+                                                                                          : EFI_DEVICE_ERROR;
   } else if (which == kReport) {
     s = Report(virt, ours.binding, tag);
   } else if (which != kNone) {

@@ -653,7 +653,7 @@ EFI_STATUS RunAll(const e2e::Scenario* s) {
     // Text first: on Graphics Output the console may draw in the mode
     // reported from the start, and its first Blt lights it.
     CheckText(c);
-    if (gPictures) picture::HandOver(gST, gVirt->Adapter, c.name, 30);
+    if (gPictures) picture::HandOver(gST, gVirt->Adapter, c.name, 30, gTscPerUs);
     ReportOutputs(c.name, "connected");
     ReportMonitors(c);
     CheckInterfaces(c);

@@ -51,10 +51,12 @@ inline int ShowingConnector(const kt270::Adapter* a) {
 
 // Hands over what the monitor in sync shows or, with none, what the first
 // running CRTC fetches (its "shows" says which), and waits for the host's
-// key at most `seconds`. `unscaled_equals_memory`: without the scaler,
+// key at most `seconds` (picture_done says how long, by the TSC at
+// tsc_per_us). `unscaled_equals_memory`: without the scaler,
 // whether the view is the frame buffer's words at the CRTC's base and
 // pitch, i.e. what a client writes there is what the monitor shows.
-inline bool HandOver(EFI_SYSTEM_TABLE* st, const kt270::Adapter* a, const char* tag, UINT64 seconds) {
+inline bool HandOver(EFI_SYSTEM_TABLE* st, const kt270::Adapter* a, const char* tag, UINT64 seconds,
+                     UINT64 tsc_per_us) {
   EFI_BOOT_SERVICES* bs = st->BootServices;
   int conn = ShowingConnector(a);
   int crtc = -1;
@@ -98,8 +100,10 @@ inline bool HandOver(EFI_SYSTEM_TABLE* st, const kt270::Adapter* a, const char* 
   line.Emit();
   // Every line is answered by one key, also when there is nothing to save:
   // a key left over would end the next wait before the host saved.
+  UINT64 t0 = debugcon::ReadTsc();
   bool key = WaitForKey(st, seconds);
-  debugcon::JsonLine("picture_done").Str("tag", tag).Bool("key", key).Emit();
+  debugcon::JsonLine("picture_done").Str("tag", tag).Bool("key", key)
+      .Num("wait_us", (debugcon::ReadTsc() - t0) / (tsc_per_us ? tsc_per_us : 1)).Emit();
   if (pages) bs->FreePages(pages, (bytes + 4095) / 4096);
   return ok;
 }
