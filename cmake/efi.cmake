@@ -12,6 +12,13 @@ set(QUOVAN_EFI_COMPILE_FLAGS
     ${QUOVAN_EFI_OPTIMIZE} -ffunction-sections -fdata-sections
     -Wall -Wextra -Werror -Wglobal-constructors -Wexit-time-destructors)
 
+# The Generic platform gives clang no dependency-file flags: without them
+# Ninja would not rebuild an object when a header it includes changes, and
+# objects compiled against two layouts of one record would be linked
+# together.
+set(CMAKE_DEPFILE_FLAGS_C "-MD -MT <DEP_TARGET> -MF <DEP_FILE>")
+set(CMAKE_DEPFILE_FLAGS_CXX "-MD -MT <DEP_TARGET> -MF <DEP_FILE>")
+
 set(CMAKE_CXX_LINK_EXECUTABLE
     "${QUOVAN_LLD_LINK} <LINK_FLAGS> /nodefaultlib /machine:x64 /out:<TARGET> <OBJECTS> <LINK_LIBRARIES>")
 set(CMAKE_C_LINK_EXECUTABLE ${CMAKE_CXX_LINK_EXECUTABLE})

@@ -38,6 +38,8 @@ struct INTERFACE_SLOT {
 const INTERFACE_SLOT kInterfaces[] = {
     {INSTALLED_UGA_DRAW, &kEfiUgaDrawProtocolGuid, offsetof(ADAPTER_CONTEXT, UgaDraw)},
     {INSTALLED_GRAPHICS_OUTPUT, &kEfiGraphicsOutputProtocolGuid, offsetof(ADAPTER_CONTEXT, Gop)},
+    {INSTALLED_EDID_DISCOVERED, &kEfiEdidDiscoveredProtocolGuid, offsetof(ADAPTER_CONTEXT, EdidDiscovered)},
+    {INSTALLED_EDID_ACTIVE, &kEfiEdidActiveProtocolGuid, offsetof(ADAPTER_CONTEXT, EdidActive)},
     {INSTALLED_CONFIG_INTERFACE, &kConfigInterfaceGuid, offsetof(ADAPTER_CONTEXT, ConfigInterface)},
     {INSTALLED_DISPLAY_INTERFACE, &kDisplayInterfaceGuid, offsetof(ADAPTER_CONTEXT, DisplayInterface)},
 };
@@ -92,6 +94,9 @@ void FreeContext(ADAPTER_CONTEXT* Context) {
   Context->TimerEvent = nullptr;
   // A stale interface pointer must not pass the signature check.
   Context->Signature = 0;
+#if QUOVAN_GOP
+  ReleaseGraphicsOutput(Context);
+#endif
   if (EFI_ERROR(gBS->FreePool(Context))) DebugOut(DEBUG_ERROR, "StopAdapter: FreePool refused\n");
 }
 
@@ -105,8 +110,8 @@ void SetInterfaceFunctions(ADAPTER_CONTEXT* Context) {
   Context->DisplayInterface.GetInfo = DisplayGetInfo;
   Context->ReleaseAdapter = StopAdapter;
 #if QUOVAN_GOP
-  Context->ModesChanged = RefreshGraphicsOutput;
-  RefreshGraphicsOutput(Context);
+  Context->ModesChanged = SyncGraphicsOutput;
+  InitializeGraphicsOutput(Context);
 #endif
 }
 
@@ -129,6 +134,9 @@ class StartRollback {
         return;
       }
     }
+    // Graphics Output's Start lights a display; nothing may stay lit
+    // without a driver.
+    if (Context != nullptr && Context->EngineStarted) ShutDownOutputs(Context);
     if (PciIoOpen) gBS->CloseProtocol(Controller_, &kEfiPciIoProtocolGuid, Agent_, Controller_);
     if (DevicePathOpen) gBS->CloseProtocol(Controller_, &kEfiDevicePathProtocolGuid, Agent_, Controller_);
     if (Context != nullptr) FreeContext(Context);
@@ -152,12 +160,23 @@ extern "C" EFI_STATUS EFIAPI DriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABL
   gQuovanDriverBinding.Version = static_cast<UINT32>(QUOVAN_DRIVER_VERSION);
   EFI_STATUS Status = InstallDriverProtocols(ImageHandle, SystemTable, &gQuovanDriverBinding, ImageHandle,
                                              &gQuovanComponentName, nullptr, nullptr);
+#if QUOVAN_GOP
+  // UEFI firmware and tools ask for Component Name 2 first.
+  if (!EFI_ERROR(Status)) {
+    EFI_HANDLE Handle = gQuovanDriverBinding.DriverBindingHandle;
+    Status = gBS->InstallProtocolInterface(&Handle, &kEfiComponentName2ProtocolGuid, EFI_NATIVE_INTERFACE,
+                                           &gQuovanComponentName2);
+  }
+#endif
   if (EFI_ERROR(Status) && gBS != nullptr) {
     // The firmware unloads an image whose entry point fails: nothing may
     // stay installed that points into it. What was never installed is
     // simply not found.
     EFI_HANDLE Handle = gQuovanDriverBinding.DriverBindingHandle;
     if (Handle != nullptr) {
+#if QUOVAN_GOP
+      gBS->UninstallProtocolInterface(Handle, &kEfiComponentName2ProtocolGuid, &gQuovanComponentName2);
+#endif
       gBS->UninstallProtocolInterface(Handle, &kEfiComponentNameProtocolGuid, &gQuovanComponentName);
       gBS->UninstallProtocolInterface(Handle, &kEfiDriverBindingProtocolGuid, &gQuovanDriverBinding);
     }
@@ -259,13 +278,20 @@ EFI_STATUS EFIAPI QuovanDriverBindingStart(EFI_DRIVER_BINDING_PROTOCOL* This, EF
 
   if (HasPlatformServices) RegisterAdapter(Context);
 
-  // UGA Draw and Graphics Output in one call: both or neither.
+  // UGA Draw, Graphics Output and the EDID protocols in one call: all or
+  // none. Graphics Output is complete and true from the moment it exists:
+  // the displays are found and mode 0 is lit first.
   EFI_HANDLE Handle = ControllerHandle;
 #if QUOVAN_GOP
-  Status = gBS->InstallMultipleProtocolInterfaces(&Handle, &kEfiUgaDrawProtocolGuid, &Context->UgaDraw,
-                                                  &kEfiGraphicsOutputProtocolGuid, &Context->Gop, kEndOfList);
+  Status = PrepareGraphicsOutput(Context);
   if (EFI_ERROR(Status)) return Status;
-  Context->InstalledInterfaces = INSTALLED_UGA_DRAW | INSTALLED_GRAPHICS_OUTPUT;
+  Status = gBS->InstallMultipleProtocolInterfaces(
+      &Handle, &kEfiUgaDrawProtocolGuid, &Context->UgaDraw, &kEfiGraphicsOutputProtocolGuid, &Context->Gop,
+      &kEfiEdidDiscoveredProtocolGuid, &Context->EdidDiscovered, &kEfiEdidActiveProtocolGuid, &Context->EdidActive,
+      kEndOfList);
+  if (EFI_ERROR(Status)) return Status;
+  Context->InstalledInterfaces =
+      INSTALLED_UGA_DRAW | INSTALLED_GRAPHICS_OUTPUT | INSTALLED_EDID_DISCOVERED | INSTALLED_EDID_ACTIVE;
 #else
   Status = gBS->InstallMultipleProtocolInterfaces(&Handle, &kEfiUgaDrawProtocolGuid, &Context->UgaDraw,
                                                   kEndOfList);

@@ -62,7 +62,9 @@ TEST_F(CoreTest, StartFillsTheStartingValues) {
   EXPECT_EQ(c->FrameBufferBase, 0xD0000000u);
   EXPECT_EQ(c->EngineClock, 45000u);
   EXPECT_EQ(c->MemoryClock, 40000u);
-  EXPECT_EQ(c->CrtcIndex[0], 255);
+  // Graphics Output's Start has found no monitor and set up the default
+  // display (800 x 600 on CRTC 1); slot 1 keeps its starting values.
+  EXPECT_EQ(c->CrtcIndex[0], 0);
   EXPECT_EQ(c->CrtcIndex[1], 255);
   EXPECT_EQ(c->InverterDefaultCycle, 255);
   EXPECT_EQ(c->ModeCount, 19u);
@@ -72,8 +74,7 @@ TEST_F(CoreTest, StartFillsTheStartingValues) {
   }
   const UINT32 power[12] = {0, 0, 1, 200, 200, 1, 0, 400, 0, 0, 0, 0};
   EXPECT_EQ(std::memcmp(c->PowerSequence, power, sizeof(power)), 0);
-  EXPECT_EQ(c->EngineStarted, 0);
-  EXPECT_EQ(c->DisplayCount, 0u);
+  EXPECT_EQ(c->DisplayCount, 1u);
   EXPECT_TRUE(fw.IsLiveEvent(c->TimerEvent));
   EXPECT_EQ(c->ControllerNameTable[1].Language, nullptr);
   EXPECT_EQ(c->HasPlatformServices, 0);
@@ -200,15 +201,18 @@ TEST_P(StopFailureTest, KeepsTheAdapterFullyStarted) {
 INSTANTIATE_TEST_SUITE_P(
     EveryStep, StopFailureTest,
     ::testing::Values(
-        // Newest first: Graphics Output, then UGA Draw (refused: EFI_NOT_STARTED).
+        // Newest first: EDID Active, EDID Discovered, Graphics Output, then
+        // UGA Draw (refused: EFI_NOT_STARTED).
         StopFailure{"UninstallProtocolInterface", 1, EFI_ACCESS_DENIED, EFI_ACCESS_DENIED, false},
-        StopFailure{"UninstallProtocolInterface", 2, EFI_ACCESS_DENIED, EFI_NOT_STARTED, false},
-        // Display, configuration, Graphics Output, UGA Draw: what was already
-        // removed comes back.
+        StopFailure{"UninstallProtocolInterface", 3, EFI_ACCESS_DENIED, EFI_ACCESS_DENIED, false},
+        StopFailure{"UninstallProtocolInterface", 4, EFI_ACCESS_DENIED, EFI_NOT_STARTED, false},
+        // Display, configuration, the EDID protocols, Graphics Output, UGA
+        // Draw: what was already removed comes back.
         StopFailure{"UninstallProtocolInterface", 1, EFI_ACCESS_DENIED, EFI_ACCESS_DENIED, true},
         StopFailure{"UninstallProtocolInterface", 2, EFI_ACCESS_DENIED, EFI_ACCESS_DENIED, true},
-        StopFailure{"UninstallProtocolInterface", 3, EFI_ACCESS_DENIED, EFI_ACCESS_DENIED, true},
-        StopFailure{"UninstallProtocolInterface", 4, EFI_ACCESS_DENIED, EFI_NOT_STARTED, true},
+        StopFailure{"UninstallProtocolInterface", 4, EFI_ACCESS_DENIED, EFI_ACCESS_DENIED, true},
+        StopFailure{"UninstallProtocolInterface", 5, EFI_ACCESS_DENIED, EFI_ACCESS_DENIED, true},
+        StopFailure{"UninstallProtocolInterface", 6, EFI_ACCESS_DENIED, EFI_NOT_STARTED, true},
         StopFailure{"Pci.Read", 1, EFI_DEVICE_ERROR, EFI_DEVICE_ERROR, true},
         StopFailure{"Pci.Write", 1, EFI_DEVICE_ERROR, EFI_DEVICE_ERROR, true},
         StopFailure{"CloseProtocol", 1, EFI_INVALID_PARAMETER, EFI_INVALID_PARAMETER, true}));

@@ -31,16 +31,6 @@ namespace {
 EFI_BOOT_SERVICES* gBS;
 EFI_HANDLE gImage;
 
-// UEFI's EDID protocols: the same record under both GUIDs.
-constexpr EFI_GUID kEdidDiscoveredGuid = {
-    0x1C0C34F6, 0xD380, 0x41FA, {0xA0, 0x49, 0x8A, 0xD0, 0x6C, 0x1A, 0x66, 0xAA}};
-constexpr EFI_GUID kEdidActiveGuid = {
-    0xBD8C1056, 0x9F36, 0x44EC, {0x92, 0xA8, 0xA6, 0x33, 0x7F, 0x81, 0x79, 0x86}};
-struct EDID_RECORD {
-  UINT32 SizeOfEdid;
-  UINT8* Edid;
-};
-
 template <typename T>
 T* ProtocolOn(EFI_HANDLE handle, const EFI_GUID* guid) {
   return app::ProtocolOn<T>(gBS, gImage, handle, guid);
@@ -63,8 +53,9 @@ UINTN HandlesWith(const EFI_GUID* guid) {
   return count;
 }
 
+// Both EDID protocols have the same layout.
 void ReportEdid(JsonLine& line, const char* key, EFI_HANDLE controller, const EFI_GUID* guid) {
-  auto* e = ProtocolOn<EDID_RECORD>(controller, guid);
+  auto* e = ProtocolOn<EFI_EDID_ACTIVE_PROTOCOL>(controller, guid);
   if (!e) {
     line.Str(key, nullptr);
     return;
@@ -114,8 +105,8 @@ EFI_STATUS Report(KT_VIRT_PROTOCOL* virt, EFI_DRIVER_BINDING_PROTOCOL* binding, 
     bool io = false;
     if (virt->Adapter->BarRange(0, &bar, &barSize, &io)) line.Hex("bar0", bar).Num("bar0_size", barSize);
   }
-  ReportEdid(line, "edid_discovered", controller, &kEdidDiscoveredGuid);
-  ReportEdid(line, "edid_active", controller, &kEdidActiveGuid);
+  ReportEdid(line, "edid_discovered", controller, &kEfiEdidDiscoveredProtocolGuid);
+  ReportEdid(line, "edid_active", controller, &kEfiEdidActiveProtocolGuid);
   app::Opens opens = app::CountOpens(gBS, gImage, controller, &kEfiGraphicsOutputProtocolGuid,
                                      binding ? binding->DriverBindingHandle : nullptr);
   line.Num("gop_consumers", opens.byDriver).Emit();
