@@ -42,6 +42,8 @@ struct RunResult {
 // tick_us: the firmware's timer tick (OVMF's is 10 ms; 1 makes every
 // timer delay as long as it asks).
 RunResult Run(const Scenario& scenario, bool fast, uint32_t tick_us = 10000);
+// The same with the start-up variable holding these bytes (none: absent).
+RunResult Run(const Scenario& scenario, const std::vector<uint8_t>& variable, uint32_t tick_us = 10000);
 
 // DDC GPIO registers of channel 1..3, 0 for any other access.
 unsigned DdcChannelOf(const kt270::Access& access);
