@@ -12,6 +12,12 @@ set(QUOVAN_EFI_COMPILE_FLAGS
     ${QUOVAN_EFI_OPTIMIZE} -ffunction-sections -fdata-sections
     -Wall -Wextra -Werror -Wglobal-constructors -Wexit-time-destructors)
 
+# Header dependencies: the Generic platform leaves the depfile flags out,
+# and an object that missed a changed header would be linked beside the
+# others with a stale record layout.
+set(CMAKE_DEPFILE_FLAGS_C "-MD -MT <DEP_TARGET> -MF <DEP_FILE>")
+set(CMAKE_DEPFILE_FLAGS_CXX "-MD -MT <DEP_TARGET> -MF <DEP_FILE>")
+
 set(CMAKE_CXX_LINK_EXECUTABLE
     "${QUOVAN_LLD_LINK} <LINK_FLAGS> /nodefaultlib /machine:x64 /out:<TARGET> <OBJECTS> <LINK_LIBRARIES>")
 set(CMAKE_C_LINK_EXECUTABLE ${CMAKE_CXX_LINK_EXECUTABLE})
