@@ -3,7 +3,10 @@
 #   make test   builds everything and runs every test (host, sanitizers, OVMF)
 #   make fuzz   builds the fuzz targets and runs each for FUZZ_SECONDS
 #   make bench  the first SetMode under both start-up policies, as figures
-.PHONY: all setup build host efi test demo fuzz bench clean
+#   make sign KEY=key.pem CERT=cert.pem
+#               signs the driver images with that key (and builds the ROMs
+#               around them); without KEY and CERT, with the build's test key
+.PHONY: all setup build host efi test demo fuzz bench sign clean
 
 FUZZ_SECONDS ?= 300
 
@@ -34,6 +37,14 @@ fuzz: setup
 	@cmake --preset fuzz >/dev/null
 	@cmake --build --preset fuzz
 	@scripts/fuzz.sh $(FUZZ_SECONDS)
+
+sign: setup
+	@cmake --preset efi -DQUOVAN_SIGN_KEY=$(if $(KEY),$(abspath $(KEY))) \
+	  -DQUOVAN_SIGN_CERT=$(if $(CERT),$(abspath $(CERT))) >/dev/null
+	@cmake --build --preset efi
+	@cmake --preset host >/dev/null
+	@cmake --build --preset host --target quovan_roms pecheck
+	@build/host/bin/pecheck --verify build/efi/signing/signer.pem build/efi/QuovanUga.signed.efi | tail -n 4
 
 bench: host
 	@build/host/bin/startup_bench

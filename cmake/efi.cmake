@@ -12,9 +12,10 @@ set(QUOVAN_EFI_COMPILE_FLAGS
     ${QUOVAN_EFI_OPTIMIZE} -ffunction-sections -fdata-sections
     -Wall -Wextra -Werror -Wglobal-constructors -Wexit-time-destructors)
 
-# Header dependencies: the Generic platform leaves the depfile flags out,
-# and an object that missed a changed header would be linked beside the
-# others with a stale record layout.
+# The Generic platform gives clang no dependency-file flags: without them
+# Ninja would not rebuild an object when a header it includes changes, and
+# objects compiled against two layouts of one record would be linked
+# together.
 set(CMAKE_DEPFILE_FLAGS_C "-MD -MT <DEP_TARGET> -MF <DEP_FILE>")
 set(CMAKE_DEPFILE_FLAGS_CXX "-MD -MT <DEP_TARGET> -MF <DEP_FILE>")
 

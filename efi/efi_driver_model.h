@@ -43,6 +43,9 @@ struct EFI_COMPONENT_NAME_PROTOCOL {
 };
 static_assert(sizeof(EFI_COMPONENT_NAME_PROTOCOL) == 24, "component name layout");
 
+// UEFI Component Name 2: the same members, RFC 4646 language tags ("en").
+typedef EFI_COMPONENT_NAME_PROTOCOL EFI_COMPONENT_NAME2_PROTOCOL;
+
 // Driver Configuration and Driver Diagnostics are only installed when given;
 // this driver has neither, so their members are not needed here.
 struct EFI_DRIVER_CONFIGURATION_PROTOCOL;

@@ -76,3 +76,18 @@ struct EFI_GRAPHICS_OUTPUT_PROTOCOL {
   EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE* Mode;
 };
 static_assert(sizeof(EFI_GRAPHICS_OUTPUT_PROTOCOL) == 32, "GOP layout");
+
+// UEFI EDID Discovered and EDID Active protocols, on the handle that
+// carries Graphics Output: the EDID read from the output device, and the
+// one in use. SizeOfEdid 0 and Edid null when there is none.
+struct EFI_EDID_DISCOVERED_PROTOCOL {
+  UINT32 SizeOfEdid;
+  UINT8* Edid;
+};
+static_assert(sizeof(EFI_EDID_DISCOVERED_PROTOCOL) == 16, "EDID Discovered layout");
+
+struct EFI_EDID_ACTIVE_PROTOCOL {
+  UINT32 SizeOfEdid;
+  UINT8* Edid;
+};
+static_assert(sizeof(EFI_EDID_ACTIVE_PROTOCOL) == 16, "EDID Active layout");

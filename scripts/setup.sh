@@ -10,6 +10,7 @@ packages=(
   nlohmann-json3-dev libpng-dev libssl-dev
   qemu-system-x86 ovmf
   edid-decode
+  openssl sbsigntool efitools
   python3 python3-clang-14
 )
 

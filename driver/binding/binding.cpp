@@ -38,6 +38,9 @@ void FreeContext(ADAPTER_CONTEXT* Context) {
   Context->TimerEvent = nullptr;
   // A stale interface pointer must not pass the signature check.
   Context->Signature = 0;
+#if QUOVAN_GOP
+  ReleaseGraphicsOutput(Context);
+#endif
   if (EFI_ERROR(gBS->FreePool(Context))) DebugOut(DEBUG_ERROR, "StopAdapter: FreePool refused\n");
 }
 
@@ -51,8 +54,8 @@ void SetInterfaceFunctions(ADAPTER_CONTEXT* Context) {
   Context->DisplayInterface.GetInfo = DisplayGetInfo;
   Context->ReleaseAdapter = StopAdapter;
 #if QUOVAN_GOP
-  Context->ModesChanged = RefreshGraphicsOutput;
-  RefreshGraphicsOutput(Context);
+  Context->ModesChanged = SyncGraphicsOutput;
+  InitializeGraphicsOutput(Context);
 #endif
 }
 
@@ -73,7 +76,10 @@ class StartRollback {
         DebugOut(DEBUG_ERROR, "Start: an interface could not be uninstalled; the adapter is kept for Stop\n");
         return;
       }
-      // The driver model expects the controller back as it was found.
+      // Graphics Output's Start lights a display; nothing may stay lit
+      // without a driver. Then the controller goes back as it was found,
+      // as the driver model expects.
+      if (Context->EngineStarted) ShutDownOutputs(Context);
       RestoreControllerAsFound(Context);
     }
     if (PciIoOpen) gBS->CloseProtocol(Controller_, &kEfiPciIoProtocolGuid, Agent_, Controller_);
@@ -99,12 +105,23 @@ extern "C" EFI_STATUS EFIAPI DriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABL
   gQuovanDriverBinding.Version = static_cast<UINT32>(QUOVAN_DRIVER_VERSION);
   EFI_STATUS Status = InstallDriverProtocols(ImageHandle, SystemTable, &gQuovanDriverBinding, ImageHandle,
                                              &gQuovanComponentName, nullptr, nullptr);
+#if QUOVAN_GOP
+  // UEFI firmware and tools ask for Component Name 2 first.
+  if (!EFI_ERROR(Status)) {
+    EFI_HANDLE Handle = gQuovanDriverBinding.DriverBindingHandle;
+    Status = gBS->InstallProtocolInterface(&Handle, &kEfiComponentName2ProtocolGuid, EFI_NATIVE_INTERFACE,
+                                           &gQuovanComponentName2);
+  }
+#endif
   if (EFI_ERROR(Status) && gBS != nullptr) {
     // The firmware unloads an image whose entry point fails: nothing may
     // stay installed that points into it. What was never installed is
     // simply not found.
     EFI_HANDLE Handle = gQuovanDriverBinding.DriverBindingHandle;
     if (Handle != nullptr) {
+#if QUOVAN_GOP
+      gBS->UninstallProtocolInterface(Handle, &kEfiComponentName2ProtocolGuid, &gQuovanComponentName2);
+#endif
       gBS->UninstallProtocolInterface(Handle, &kEfiComponentNameProtocolGuid, &gQuovanComponentName);
       gBS->UninstallProtocolInterface(Handle, &kEfiDriverBindingProtocolGuid, &gQuovanDriverBinding);
     }
@@ -206,8 +223,15 @@ EFI_STATUS EFIAPI QuovanDriverBindingStart(EFI_DRIVER_BINDING_PROTOCOL* This, EF
 
   if (HasPlatformServices) RegisterAdapter(Context);
 
-  // The display's faces in one call, both or neither. The platform
-  // interfaces point into the context, so they go on only beside them.
+  // The display's faces in one call, all or none: UGA Draw, Graphics
+  // Output and the EDID protocols. Graphics Output is complete and true from
+  // the moment it exists: the displays are found and mode 0 is lit first.
+  // The platform interfaces point into the context, so they go on only
+  // beside them.
+#if QUOVAN_GOP
+  Status = PrepareGraphicsOutput(Context);
+  if (EFI_ERROR(Status)) return Status;
+#endif
   Status = InstallInterfaceGroup(Context, INTERFACE_GROUP_DISPLAY);
   if (EFI_ERROR(Status)) return Status;
   if (HasPlatformServices) {

@@ -8,6 +8,9 @@
 #include "driver/lib/driverlib.h"
 
 EFI_COMPONENT_NAME_PROTOCOL gQuovanComponentName = {QuovanGetDriverName, QuovanGetControllerName, "eng"};
+#if QUOVAN_GOP
+EFI_COMPONENT_NAME2_PROTOCOL gQuovanComponentName2 = {QuovanGetDriverName2, QuovanGetControllerName2, "en"};
+#endif
 
 namespace {
 
@@ -63,3 +66,39 @@ EFI_STATUS EFIAPI QuovanGetControllerName(EFI_COMPONENT_NAME_PROTOCOL* This, EFI
   if (EFI_ERROR(FindDeviceRow(static_cast<UINT16>(Identifiers >> 16), &Row))) return EFI_NOT_FOUND;
   return FindUnicodeString(Language, gQuovanComponentName.SupportedLanguages, Row->Names, ControllerName);
 }
+
+#if QUOVAN_GOP
+namespace {
+
+// Component Name 2 names the same strings under the RFC 4646 tag "en"; the
+// tables stay keyed by the ISO 639-2 code. Any other tag, "eng" included,
+// is not one it supports.
+const CHAR8* Iso639Of(const CHAR8* Language) {
+  const CHAR8* Tag = gQuovanComponentName2.SupportedLanguages;
+  for (UINTN Index = 0;; ++Index) {
+    if (Language[Index] != Tag[Index]) return nullptr;
+    if (Tag[Index] == 0) return gQuovanComponentName.SupportedLanguages;
+  }
+}
+
+}  // namespace
+
+EFI_STATUS EFIAPI QuovanGetDriverName2(EFI_COMPONENT_NAME2_PROTOCOL* This, const CHAR8* Language,
+                                       CHAR16** DriverName) {
+  (void)This;
+  if (Language == nullptr || DriverName == nullptr) return EFI_INVALID_PARAMETER;
+  const CHAR8* Code = Iso639Of(Language);
+  if (Code == nullptr) return EFI_UNSUPPORTED;
+  return QuovanGetDriverName(&gQuovanComponentName, Code, DriverName);
+}
+
+EFI_STATUS EFIAPI QuovanGetControllerName2(EFI_COMPONENT_NAME2_PROTOCOL* This, EFI_HANDLE ControllerHandle,
+                                           EFI_HANDLE ChildHandle, const CHAR8* Language,
+                                           CHAR16** ControllerName) {
+  (void)This;
+  if (Language == nullptr || ControllerName == nullptr) return EFI_INVALID_PARAMETER;
+  const CHAR8* Code = Iso639Of(Language);
+  if (Code == nullptr) return EFI_UNSUPPORTED;
+  return QuovanGetControllerName(&gQuovanComponentName, ControllerHandle, ChildHandle, Code, ControllerName);
+}
+#endif

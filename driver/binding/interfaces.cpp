@@ -7,6 +7,10 @@ constexpr DRIVER_INTERFACE kDriverInterfaces[] = {
 #if QUOVAN_GOP
     {INSTALLED_GRAPHICS_OUTPUT, INTERFACE_GROUP_DISPLAY, &kEfiGraphicsOutputProtocolGuid,
      offsetof(ADAPTER_CONTEXT, Gop)},
+    {INSTALLED_EDID_DISCOVERED, INTERFACE_GROUP_DISPLAY, &kEfiEdidDiscoveredProtocolGuid,
+     offsetof(ADAPTER_CONTEXT, EdidDiscovered)},
+    {INSTALLED_EDID_ACTIVE, INTERFACE_GROUP_DISPLAY, &kEfiEdidActiveProtocolGuid,
+     offsetof(ADAPTER_CONTEXT, EdidActive)},
 #endif
     {INSTALLED_CONFIG_INTERFACE, INTERFACE_GROUP_PLATFORM, &kConfigInterfaceGuid,
      offsetof(ADAPTER_CONTEXT, ConfigInterface)},

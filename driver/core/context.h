@@ -58,15 +58,19 @@ struct DETAILED_TIMING {
 #define INSTALLED_GRAPHICS_OUTPUT 0x02
 #define INSTALLED_CONFIG_INTERFACE 0x04
 #define INSTALLED_DISPLAY_INTERFACE 0x08
+#define INSTALLED_EDID_DISCOVERED 0x10
+#define INSTALLED_EDID_ACTIVE 0x20
 
-// One mode Graphics Output offers: the UGA mode it sets.
+// One mode Graphics Output offers: the UGA mode it sets, and the pitch
+// (pixels) its surface is laid out with once lit.
 struct GOP_MODE {
   UINT32 Width;
   UINT32 Height;
   UINT32 Refresh;
+  UINT32 Pitch;
 };
-// The display's own timing, the 19 built-in rows and the mode in force.
-#define GOP_MAX_MODES 21
+// The display's own timing and the 19 built-in rows, each size once.
+#define GOP_MAX_MODES 20
 
 struct ADAPTER_CONTEXT {
   // Identity and handles
@@ -180,15 +184,23 @@ struct ADAPTER_CONTEXT {
 
   // Graphics Output over the same mode logic: the protocol, the mode record
   // and information its users read directly, and the list behind them. The
-  // list follows display 0 and is rebuilt whenever the outputs are lit
-  // (ModesChanged, set by Start). FrameBufferAddress is BAR 0's physical
-  // address as the PCI bus driver reports it.
+  // list is display 0's, built once by Start from discovery; the record
+  // follows what is lit (ModesChanged, set by Start). FrameBufferAddress is
+  // BAR 0's physical address as the PCI bus driver reports it.
   EFI_GRAPHICS_OUTPUT_PROTOCOL Gop;
   EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE GopMode;
   EFI_GRAPHICS_OUTPUT_MODE_INFORMATION GopInfo;
   GOP_MODE GopModes[GOP_MAX_MODES];
   UINT64 FrameBufferAddress;
   void (*ModesChanged)(ADAPTER_CONTEXT* Context);
+  // Display 0's EDID for the OS, beside Graphics Output: both protocols
+  // name the same pool block (null when there is none), freed with the
+  // context.
+  EFI_EDID_DISCOVERED_PROTOCOL EdidDiscovered;
+  EFI_EDID_ACTIVE_PROTOCOL EdidActive;
+  // The base block each display was discovered by, as discovery read it.
+  UINT8 DiscoveredEdid[DISPLAY_SLOTS][128];
+  BOOLEAN DiscoveredEdidValid[DISPLAY_SLOTS];
 };
 
 // Checked container-of helpers: each returns null, after the assertion

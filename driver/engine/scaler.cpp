@@ -76,6 +76,25 @@ void BypassScaler(ADAPTER_CONTEXT* Context, UINT8 Crtc) {
   RegWrite32(PciIo, CrtcReg(Crtc, SCALER_ENABLE), 0);
 }
 
+BOOLEAN ScalerClockAllows(UINT64 EngineClock, UINT64 PixelClock, UINT64 WT, UINT64 HT, UINT64 WR, UINT64 HR) {
+  // A mode without a size cannot be scaled (and would divide by zero).
+  if (WT == 0 || HT == 0 || WR == 0 || HR == 0) return EFI_FALSE;
+  UINT64 AT = WT * 100 / HT;
+  UINT64 AR = WR * 100 / HR;
+  // Aspect ratios so far apart that one rounds to 0 are refused likewise.
+  INT32 Ratio = AR == 0 ? 0 : (INT32)(AT * 100 / AR);
+  if (Ratio <= 0) return EFI_FALSE;
+  const UINT64 K = PixelClock, Engine = EngineClock;
+  BOOLEAN ClockOk = Engine >= K && Engine >= K * WR * HR / WT / HT && Engine >= K * WR * 2 / WT;
+  if (ClockOk && AT != AR) {
+    UINT64 Divisor = 0;
+    if (Ratio > 105) Divisor = HT * AR / 100;
+    if (Ratio < 95) Divisor = WT * AR / 100;
+    if (Ratio > 105 || Ratio < 95) ClockOk = Divisor != 0 && Engine >= K * WR * 2 / Divisor;
+  }
+  return ClockOk;
+}
+
 EFI_STATUS SetupScaler(ADAPTER_CONTEXT* Context) {
   UINT8 Display = Context->CurrentDisplay;
   UINT8 Crtc = Context->CrtcIndex[Display];
@@ -92,29 +111,15 @@ EFI_STATUS SetupScaler(ADAPTER_CONTEXT* Context) {
   }
 
   UINT64 K = SelectedPixelClock(Context, Context->OutputChannel[Display]);
+  if (!ScalerClockAllows(Context->EngineClock, K, WT, HT, WR, HR)) {
+    BypassScaler(Context, Crtc);
+    return EFI_INVALID_PARAMETER;
+  }
   UINT64 AT = WT * 100 / HT;
   UINT64 AR = WR * 100 / HR;
-  // Aspect ratios so far apart that one rounds to 0 are refused likewise.
-  INT32 Ratio = AR == 0 ? 0 : (INT32)(AT * 100 / AR);
-  if (Ratio <= 0) {
-    BypassScaler(Context, Crtc);
-    return EFI_INVALID_PARAMETER;
-  }
+  INT32 Ratio = (INT32)(AT * 100 / AR);
   UINT64 SX = WT * 100 / WR;
   UINT64 SY = HT * 100 / HR;
-  UINT64 Engine = Context->EngineClock;
-
-  BOOLEAN ClockOk = Engine >= K && Engine >= K * WR * HR / WT / HT && Engine >= K * WR * 2 / WT;
-  if (ClockOk && AT != AR) {
-    UINT64 Divisor = 0;
-    if (Ratio > 105) Divisor = HT * AR / 100;
-    if (Ratio < 95) Divisor = WT * AR / 100;
-    if (Ratio > 105 || Ratio < 95) ClockOk = Divisor != 0 && Engine >= K * WR * 2 / Divisor;
-  }
-  if (!ClockOk) {
-    BypassScaler(Context, Crtc);
-    return EFI_INVALID_PARAMETER;
-  }
 
   UINT64 HBorder = 0, VBorder = 0;
   UINT64 R = (UINT64)Ratio;

@@ -228,7 +228,16 @@ void DiscoverDisplays(ADAPTER_CONTEXT* Context) {
       if (Wiring == nullptr || Wiring->Present != 1) continue;
       DETAILED_TIMING* Timing = TimingOfChannel(Context, Wiring->Channel);
       if (Timing == nullptr || Timing->Probed == 0 || !ReadNow[Wiring->Channel - 1]) continue;
-      JudgeRow(Context, Wiring, Blocks[Wiring->Channel - 1]);
+      if (JudgeRow(Context, Wiring, Blocks[Wiring->Channel - 1])) {
+        // The display just taken keeps the block it was judged by, for the OS.
+        UINT8 Taken = static_cast<UINT8>(Context->CurrentDisplay - 1);
+        if (Taken < DISPLAY_SLOTS) {
+          for (UINTN Byte = 0; Byte < EDID_BLOCK_SIZE; ++Byte) {
+            Context->DiscoveredEdid[Taken][Byte] = Blocks[Wiring->Channel - 1][Byte];
+          }
+          Context->DiscoveredEdidValid[Taken] = EFI_TRUE;
+        }
+      }
     }
   }
 

@@ -269,3 +269,23 @@ EFI_STATUS GetDisplayEdid(ADAPTER_CONTEXT* Context, UINT64 Kind, void* Buffer, U
   *Size = Required;
   return EFI_SUCCESS;
 }
+
+UINT32 ReadEdidForOs(ADAPTER_CONTEXT* Context, UINT8 Display, UINT8* Buffer) {
+  if (Display >= DISPLAY_SLOTS || !Context->DiscoveredEdidValid[Display]) return 0;
+  const UINT8* Base = Context->DiscoveredEdid[Display];
+  CopyBytes(Buffer, Base, EDID_BLOCK_SIZE);
+  if (Base[EDID_EXTENSION_COUNT] == 0) return EDID_BLOCK_SIZE;
+
+  // Segment 0 whole, as the platform's request reads it. A read that does
+  // not give back the block discovery judged is not this display's EDID:
+  // the base block alone is then what is known.
+  UINT8 Segment[kBlocksPerSegment * EDID_BLOCK_SIZE];
+  Context->DdcChannel = Context->OutputChannel[Display];
+  DdcProbe(Context);  // sets the word address; a failure shows in the read
+  if (!ReadEdidWithExtensions(Context, kBlocksPerSegment - 1, Segment)) return EDID_BLOCK_SIZE;
+  for (UINT32 Index = 0; Index < EDID_BLOCK_SIZE; ++Index) {
+    if (Segment[Index] != Base[Index]) return EDID_BLOCK_SIZE;
+  }
+  CopyBytes(Buffer + EDID_BLOCK_SIZE, Segment + EDID_BLOCK_SIZE, EDID_BLOCK_SIZE);
+  return kBlocksPerSegment * EDID_BLOCK_SIZE;
+}

@@ -80,3 +80,9 @@ EFI_STATUS ReadCachedEdids(ADAPTER_CONTEXT* Context);
 // a display with two or more extension blocks is answered with segment 0
 // alone (256 bytes).
 EFI_STATUS GetDisplayEdid(ADAPTER_CONTEXT* Context, UINT64 Kind, void* Buffer, UINT64* Size);
+// Display Display's EDID for the OS into Buffer (EDID_SEGMENT_SIZE bytes):
+// the base block it was discovered by and, when that announces extensions,
+// the rest of segment 0 read again over DDC. Returns the bytes filled in, 0
+// for a display found without an EDID.
+#define EDID_SEGMENT_SIZE 256
+UINT32 ReadEdidForOs(ADAPTER_CONTEXT* Context, UINT8 Display, UINT8* Buffer);

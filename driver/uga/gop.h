@@ -11,12 +11,24 @@ EFI_STATUS EFIAPI GopBlt(EFI_GRAPHICS_OUTPUT_PROTOCOL* This, EFI_GRAPHICS_OUTPUT
                          EFI_GRAPHICS_OUTPUT_BLT_OPERATION BltOperation, UINTN SourceX, UINTN SourceY,
                          UINTN DestinationX, UINTN DestinationY, UINTN Width, UINTN Height, UINTN Delta);
 
-// Fills in the protocol and its mode record, and rebuilds the mode list
-// from display 0 (set as the context's ModesChanged by Start). The list, in
-// this order: the display's own timing where it has one (a television's or
-// the default display's list row otherwise), then every built-in row its
-// discovery marked supported, in row order; then, if the mode in force is
-// none of these (a size the scaler shows), that mode. Mode is the entry of
-// the mode in force, or, before the engine runs, of what GetMode reports
-// (800 x 600 at 60 Hz, the only entry before displays are discovered).
-void RefreshGraphicsOutput(ADAPTER_CONTEXT* Context);
+// Fills in the protocol and a record of the idle mode (800 x 600, what
+// GetMode reports before the engine runs); no display is touched.
+void InitializeGraphicsOutput(ADAPTER_CONTEXT* Context);
+
+// Start's part: discovers the displays, builds the mode list of display 0
+// once and lights mode 0, then keeps display 0's EDID for the EDID
+// protocols. The list, in this order, each size once and none whose
+// surface does not fit the aperture: display 0's own timing (a detailed or
+// panel timing; a television's standard row), then the built-in rows its
+// monitor declares, in row order, then, for a panel or digital display,
+// every other built-in row the scaler shows on its raster. With nothing of
+// that (no monitor), the 800 x 600 row. A mode that cannot be lit leaves
+// Start going on; only a failed allocation is returned.
+EFI_STATUS PrepareGraphicsOutput(ADAPTER_CONTEXT* Context);
+
+// The record follows what is lit (the context's ModesChanged): the entry of
+// the size in force, its pitch as programmed.
+void SyncGraphicsOutput(ADAPTER_CONTEXT* Context);
+
+// Frees the EDID block, once the EDID protocols are off the controller.
+void ReleaseGraphicsOutput(ADAPTER_CONTEXT* Context);

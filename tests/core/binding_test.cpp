@@ -62,7 +62,9 @@ TEST_F(CoreTest, StartFillsTheStartingValues) {
   EXPECT_EQ(c->FrameBufferBase, 0xD0000000u);
   EXPECT_EQ(c->EngineClock, 45000u);
   EXPECT_EQ(c->MemoryClock, 40000u);
-  EXPECT_EQ(c->CrtcIndex[0], 255);
+  // Graphics Output's Start has found no monitor and set up the default
+  // display (800 x 600 on CRTC 1); slot 1 keeps its starting values.
+  EXPECT_EQ(c->CrtcIndex[0], 0);
   EXPECT_EQ(c->CrtcIndex[1], 255);
   EXPECT_EQ(c->InverterDefaultCycle, 255);
   EXPECT_EQ(c->ModeCount, 19u);
@@ -72,8 +74,7 @@ TEST_F(CoreTest, StartFillsTheStartingValues) {
   }
   const UINT32 power[12] = {0, 0, 1, 200, 200, 1, 0, 400, 0, 0, 0, 0};
   EXPECT_EQ(std::memcmp(c->PowerSequence, power, sizeof(power)), 0);
-  EXPECT_EQ(c->EngineStarted, 0);
-  EXPECT_EQ(c->DisplayCount, 0u);
+  EXPECT_EQ(c->DisplayCount, 1u);
   EXPECT_TRUE(fw.IsLiveEvent(c->TimerEvent));
   EXPECT_EQ(c->ControllerNameTable[1].Language, nullptr);
   EXPECT_EQ(c->HasPlatformServices, 0);

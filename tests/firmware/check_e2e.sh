@@ -119,8 +119,10 @@ for c in $configs; do
 done
 if [ "$protocol" = gop ]; then
   expect "no_monitor: the Graphics Output list" "{\"list\":\"${gop_lists[no_monitor]}\"}" list "800x600"
+  # Native timing first, the declared rows, then the built-in sizes the
+  # scaler shows on the panel.
   expect "digital: the Graphics Output list, native timing first" "{\"list\":\"${gop_lists[digital]}\"}" list \
-    "1680x1050 800x600 640x480 1024x768"
+    "1680x1050 800x600 640x480 1024x768 720x400 1280x1024 832x624 1152x870"
 fi
 
 # Configuration by configuration: the monitor's verdict and what it shows

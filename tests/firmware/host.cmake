@@ -29,3 +29,12 @@ add_test(NAME ovmf_end_to_end
                  --work ${CMAKE_BINARY_DIR}/ovmf/e2e --images ${QUOVAN_EFI_IMAGE_DIR}
                  --tools ${CMAKE_BINARY_DIR}/bin --timeout 300)
 set_tests_properties(ovmf_end_to_end PROPERTIES TIMEOUT 400 LABELS ovmf)
+
+# Secure Boot (Debian's OVMF with the snakeoil keys): the unsigned driver
+# refused, the signed one accepted once its certificate is in db, from the
+# ESP and from the option ROM.
+add_test(NAME ovmf_secure_boot
+         COMMAND ${CMAKE_CURRENT_LIST_DIR}/ovmf_secureboot.sh
+                 --work ${CMAKE_BINARY_DIR}/ovmf/secureboot --images ${QUOVAN_EFI_IMAGE_DIR}
+                 --tools ${CMAKE_BINARY_DIR}/bin --rom ${CMAKE_BINARY_DIR}/tools/mkrom/QuovanUga.rom --timeout 120)
+set_tests_properties(ovmf_secure_boot PROPERTIES TIMEOUT 300 LABELS ovmf FIXTURES_REQUIRED quovan_rom)

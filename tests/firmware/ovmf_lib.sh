@@ -10,8 +10,10 @@ fw_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 #   --work DIR  --images DIR  --tools DIR  --rom FILE  --timeout SECONDS
 #   --script FILE  --file PATH (repeatable)
 #   --monitor-on serial|debugcon REGEX COMMAND (repeatable)  -- QEMU ARGS...
+#   --secure-boot  --vars FILE  --boot-app FILE
 work="" images="$(cd "$fw_dir/../.." && pwd)/build/efi" tools="" rom="" timeout_s=120
 script="$fw_dir/startup.nsh" files=() triggers=() extra=()
+secure_boot="" vars_from="" boot_app=""
 ovmf_options() {
   local name=$1 takes=" $2 " option
   shift 2
@@ -31,6 +33,9 @@ ovmf_options() {
       --script) script=$2; shift 2 ;;
       --file) files+=("$2"); shift 2 ;;
       --monitor-on) triggers+=("$2" "$3" "$4"); shift 4 ;;
+      --secure-boot) secure_boot=1; shift ;;
+      --vars) vars_from=$2; shift 2 ;;
+      --boot-app) boot_app=$2; shift 2 ;;
       --) shift; extra=("$@"); break ;;
     esac
   done

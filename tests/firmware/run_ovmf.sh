@@ -4,6 +4,7 @@
 #
 #   run_ovmf.sh --work DIR [--images DIR] [--script FILE] [--timeout SECONDS]
 #               [--file PATH]... [--monitor-on serial|debugcon REGEX COMMAND]...
+#               [--secure-boot] [--vars FILE] [--boot-app FILE]
 #               [-- extra qemu arguments]
 #
 # --images    directory holding QuovanUga.efi, QuovanUgaDrawOnly.efi and the test images (KtFakePci,
@@ -13,8 +14,14 @@
 # --file      extra file for the ESP root (repeatable)
 # --monitor-on  send COMMAND to the QEMU monitor once REGEX shows up in the
 #             serial console (ANSI escapes stripped) or the debug console;
-#             triggers fire in the order given. The first trigger, always
-#             present, skips the Shell's 5 s countdown with a key press.
+#             triggers fire in the order given. The first trigger, present
+#             unless --boot-app, skips the Shell's 5 s countdown with a key press.
+# --secure-boot  Debian's Secure Boot OVMF (SMM) with the snakeoil keys
+#             enrolled in PK, KEK and db
+# --vars      start from a copy of this variable store (e.g. a vars.fd an
+#             earlier run left) instead of the firmware's template
+# --boot-app  EFI application for \EFI\BOOT\BOOTX64.EFI, which the firmware
+#             boots when nothing else comes first
 #
 # Leaves in DIR: esp/, vars.fd, debugcon.log (JSON lines of the test
 # images), serial.log (raw console), console.txt (console without ANSI
@@ -26,10 +33,19 @@
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/ovmf_lib.sh"
-ovmf_options run_ovmf "work images script timeout file monitor-on --" "$@"
+ovmf_options run_ovmf "work images script timeout file monitor-on secure-boot vars boot-app --" "$@"
 
 ovmf_code=/usr/share/OVMF/OVMF_CODE_4M.fd
 ovmf_vars=/usr/share/OVMF/OVMF_VARS_4M.fd
+machine=q35,accel=tcg secure=()
+if [ -n "$secure_boot" ]; then
+  # This build of the firmware keeps its variables in SMM.
+  ovmf_code=/usr/share/OVMF/OVMF_CODE_4M.snakeoil.fd
+  ovmf_vars=/usr/share/OVMF/OVMF_VARS_4M.snakeoil.fd
+  machine=q35,smm=on,accel=tcg
+  secure=(-global driver=cfi.pflash01,property=secure,value=on -global ICH9-LPC.disable_s3=1)
+fi
+[ -n "$vars_from" ] && ovmf_vars=$vars_from
 for f in "$ovmf_code" "$ovmf_vars"; do
   [ -r "$f" ] || { echo "run_ovmf: $f missing (Debian package ovmf)" >&2; exit 2; }
 done
@@ -43,6 +59,10 @@ for img in QuovanUga.efi QuovanUgaDrawOnly.efi KtFakePci.efi KtCheck.efi KtVirt.
   cp "$images/$img" "$work/esp/"
 done
 for f in "${files[@]}"; do cp "$f" "$work/esp/"; done
+if [ -n "$boot_app" ]; then
+  mkdir -p "$work/esp/EFI/BOOT"
+  cp "$boot_app" "$work/esp/EFI/BOOT/BOOTX64.EFI"
+fi
 # The Shell runs startup.nsh only with CRLF line ends.
 sed -e 's/\r$//' -e 's/$/\r/' "$script" > "$work/esp/startup.nsh"
 cp "$ovmf_vars" "$work/vars.fd"
@@ -52,7 +72,7 @@ cp "$ovmf_vars" "$work/vars.fd"
 strip_ansi() { sed -e 's/\x1b\[[0-9;?=]*[A-Za-z]//g' -e 's/\x1b[()][A-Za-z0-9]//g' -e 's/\r//g' "$1"; }
 
 qemu=(qemu-system-x86_64
-  -machine q35,accel=tcg -cpu max -m 256M -smp 1
+  -machine "$machine" -cpu max -m 256M -smp 1 "${secure[@]}"
   -drive "if=pflash,format=raw,unit=0,readonly=on,file=$ovmf_code"
   -drive "if=pflash,format=raw,unit=1,file=$work/vars.fd"
   -drive "format=raw,file=fat:rw:$work/esp"
@@ -69,6 +89,7 @@ echo >> "$work/qemu.cmd"
 feed_monitor() {
   local deadline=$((SECONDS + timeout_s))
   local all=("serial" "Press ESC in" "sendkey ret" "${triggers[@]}")
+  [ -n "$boot_app" ] && all=("${triggers[@]}")
   local i=0
   while [ $i -lt ${#all[@]} ]; do
     local log=${all[$i]} regex=${all[$((i + 1))]} cmd=${all[$((i + 2))]} file

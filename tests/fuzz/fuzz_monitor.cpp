@@ -107,10 +107,13 @@ bool OwnRaster(const uint8_t* e, Raster* raster) {
 bool IsVendor13(const uint8_t* e) { return e[8] == 0x06 && e[9] == 0x10 && e[18] == 1 && e[19] == 3; }
 bool IsTvProduct(const uint8_t* e) { return (e[10] == 0x08 || e[10] == 0x0C) && e[11] == 0x9D; }
 
-// The raster the driver must show for the request, by the discovery and
+// The rasters the driver may show for the request, by the discovery and
 // timing rules, for one monitor on channel `channel` whose base block is e
-// (null: the channel was not examined) with own timing or not.
-Raster Expected(const uint8_t* e, bool has_timing, unsigned channel, const Mode& request) {
+// (null: the channel was not examined) with own timing or not. Off the list
+// and without a timing of its own the display stays on the row in force:
+// row 0, or the first row it declares, which Start lights as Graphics
+// Output's mode 0.
+void Expected(const uint8_t* e, bool has_timing, unsigned channel, const Mode& request, std::vector<Raster>* out) {
   enum { kNone, kTaken, kTv } kind = kNone;
   if (e != nullptr) {
     const bool digital = (e[20] & 0x80) != 0;
@@ -118,19 +121,22 @@ Raster Expected(const uint8_t* e, bool has_timing, unsigned channel, const Mode&
     if (kind == kNone && !digital && !IsTvProduct(e)) kind = kTaken;
     if (kind == kNone && channel == 2 && IsVendor13(e) && IsTvProduct(e)) kind = kTv;
   }
-  if (kind == kTv) return RowRaster((e[37] & 0x60) == 0x20 ? kTv50Row : kTv60Row);
+  if (kind == kTv) return out->push_back(RowRaster((e[37] & 0x60) == 0x20 ? kTv50Row : kTv60Row));
   for (unsigned row = 0; row < 19; ++row) {
     const bool declared = kind == kTaken ? Declares(e, row) : row == 0;  // the default display: row 0
     if (declared && kRows[row].width == request.width && kRows[row].height == request.height &&
         kRows[row].refresh == request.refresh) {
-      return RowRaster(row);
+      return out->push_back(RowRaster(row));
     }
   }
   // Off the list: the display's own timing (the default display's is
   // channel 1's), else row 0.
   Raster own{};
-  if (has_timing && (kind == kTaken || channel == 1) && OwnRaster(e, &own)) return own;
-  return RowRaster(0);
+  if (has_timing && (kind == kTaken || channel == 1) && OwnRaster(e, &own)) return out->push_back(own);
+  out->push_back(RowRaster(0));
+  for (unsigned row = 0; kind == kTaken && row < 19; ++row) {
+    if (Declares(e, row)) return out->push_back(RowRaster(row));
+  }
 }
 
 // Every output a running CRTC drives shows the raster the request and the
@@ -151,10 +157,10 @@ void CheckOutputs(testsupport::Rig& rig, kt270::Connector connector, bool plugge
   std::vector<Raster> allowed;
   const std::vector<uint8_t> unread(128, 0xFF);
   if (block != nullptr) {
-    allowed.push_back(Expected(block->data(), true, channel, request));
+    Expected(block->data(), true, channel, request, &allowed);
   } else {
-    allowed.push_back(Expected(nullptr, false, channel, request));
-    if (plugged) allowed.push_back(Expected(unread.data(), false, channel, request));
+    Expected(nullptr, false, channel, request, &allowed);
+    if (plugged) Expected(unread.data(), false, channel, request, &allowed);
   }
   const kt270::Output outputs[] = {kt270::Output::kDacA, kt270::Output::kDacB, kt270::Output::kTmds};
   for (kt270::Output o : outputs) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+#include <openssl/evp.h>
 
 #include "sim/edid/edid_builder.h"
 #include "tools/kt270sim/scenario.h"
@@ -40,6 +41,19 @@ std::string Panel() {
 }
 
 json Digital() { return {{"1", {{"edid", Panel()}}}}; }
+
+std::string Sha256Hex(const std::string& text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr);
+  std::string hex;
+  char byte[3];
+  for (unsigned i = 0; i < length; ++i) {
+    std::snprintf(byte, sizeof byte, "%02x", digest[i]);
+    hex += byte;
+  }
+  return hex;
+}
 
 std::string Slurp(const fs::path& path) {
   std::ifstream in(path);
@@ -162,10 +176,19 @@ TEST_F(Cli, TheReleaseKeyLetsGoOfEverythingAndLaterStepsSaySo) {
 }
 
 TEST_F(Cli, QueryReportsTheShownSurfaceAsNumbers) {
-  json r = Result({{"ddc", Digital()},
-                   {"steps", {{{"op", "Query"}}, {{"op", "SetMode"}, {"width", 1024}, {"height", 768}}, {{"op", "Query"}}}}});
-  EXPECT_EQ(r["steps"][0]["status"], "EFI_NOT_STARTED");  // the driver's: no engine before a mode
-  EXPECT_FALSE(r["steps"][0].contains("note"));
+  const json scenario = {
+      {"ddc", Digital()},
+      {"steps", {{{"op", "Query"}}, {{"op", "SetMode"}, {"width", 1024}, {"height", 768}}, {{"op", "Query"}}}}};
+  // The UGA-Draw-only image has no engine before a mode; the image with
+  // Graphics Output lit the native mode at Start.
+  json uga = Result(scenario, "--image uga-only");
+  EXPECT_EQ(uga["steps"][0]["status"], "EFI_NOT_STARTED");  // the driver's
+  EXPECT_FALSE(uga["steps"][0].contains("note"));
+  json r = Result(scenario);
+  EXPECT_EQ(r["steps"][0]["status"], "EFI_SUCCESS");
+  EXPECT_EQ(r["steps"][0]["width"], 1680);
+  EXPECT_EQ(r["steps"][0]["height"], 1050);
+  EXPECT_EQ(r["steps"][2], uga["steps"][2]);
   const json& q = r["steps"][2];
   EXPECT_EQ(q["status"], "EFI_SUCCESS");
   ASSERT_TRUE(q["frame_buffer"].is_number_unsigned());
@@ -487,3 +510,50 @@ TEST_F(Cli, MalformedScenariosExitTwoNamingTheField) {
 }
 
 }  // namespace
+
+// The two images differ in what Start puts on the handles and lights.
+TEST_F(Cli, TheImageOptionSelectsTheDriver) {
+  const json scenario = {{"ddc", Digital()},
+                         {"steps",
+                          {{{"op", "GopQueryMode"}, {"mode", 0}},
+                           {{"op", "GopEdid"}},
+                           {{"op", "GetDriverName"}, {"protocol", "ComponentName2"}, {"language", "en"}}}}};
+  json uga = Result(scenario, "--image uga-only");
+  EXPECT_EQ(uga["steps"][0]["status"], "EFI_NOT_STARTED");
+  EXPECT_TRUE(uga["steps"][1]["discovered"].is_null());
+  EXPECT_TRUE(uga["steps"][1]["active"].is_null());
+  EXPECT_EQ(uga["steps"][2]["status"], "EFI_NOT_STARTED");
+  EXPECT_EQ(uga["outputs"]["TMDS"]["enabled"], false);
+  json gop = Result(scenario, "--image gop");
+  for (const json& step : gop["steps"]) EXPECT_EQ(step["status"], "EFI_SUCCESS") << step;
+  EXPECT_EQ(gop["steps"][1]["discovered"]["size"], 128);
+  EXPECT_EQ(gop["outputs"]["TMDS"]["monitor"], "in sync");
+  EXPECT_EQ(RunJson(scenario, "--image vga").rc, 2);
+}
+
+// The UGA-Draw-only image does to the adapter exactly what it did before
+// Graphics Output came to Start: every access of every scenario, value and
+// virtual time, hashed as recorded (tests/kt270sim/uga_only/traces.txt).
+TEST_F(Cli, TheUgaDrawOnlyImageKeepsItsRegisterTraces) {
+  const fs::path source = fs::path(KT270SIM_SOURCE_DIR);
+  std::ifstream list(source / "tests/kt270sim/uga_only/traces.txt");
+  ASSERT_TRUE(list);
+  int checked = 0;
+  for (std::string line; std::getline(list, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string digest, path;
+    size_t lines = 0;
+    fields >> digest >> lines >> path;
+    SCOPED_TRACE(path);
+    fs::path trace = dir_ / "trace.txt";
+    std::string cmd = std::string(KT270SIM_BINARY) + " run '" + (source / path).string() + "' --image uga-only --trace '" +
+                      trace.string() + "' > /dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const std::string text = Slurp(trace);
+    EXPECT_EQ(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')), lines);
+    EXPECT_EQ(Sha256Hex(text), digest);
+    ++checked;
+  }
+  EXPECT_GE(checked, 11);
+}

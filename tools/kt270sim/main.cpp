@@ -1,18 +1,21 @@
 // kt270sim: runs the driver against the adapter model through a scenario
 // and reports what happened.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "tools/kt270sim/runner.h"
 
 namespace {
 
 const char kHelp[] = R"(usage:
-  kt270sim run SCENARIO.json [--out DIR] [--trace FILE]
-  kt270sim demo [--out DIR]
+  kt270sim run SCENARIO.json [--out DIR] [--trace FILE] [--image IMAGE]
+  kt270sim demo [--out DIR] [--image IMAGE]
   kt270sim --help
 
 run    runs the scenario and prints the result JSON on stdout (also to
@@ -22,6 +25,10 @@ demo   a digital 1680x1050 monitor on DDC channel 1, both platform protocols,
        SetMode 1024x768x32@60 and a test picture drawn with every Blt
        operation; writes DIR/screen-*.png, DIR/scenario.json and
        DIR/result.json (DIR defaults to ./kt270sim-out) and prints a summary.
+
+--image  which driver image runs: "gop" (default; QuovanUga.efi, UGA Draw
+       and Graphics Output) or "uga-only" (QuovanUgaDrawOnly.efi, UGA Draw
+       alone, run by the sibling program kt270sim-uga-only).
 
 Exit status: 0 when the scenario ran to its end, whatever the driver
 returned; 2 for a malformed scenario (one line on stderr naming the field);
@@ -49,6 +56,14 @@ Choices of this runner beyond the interface page:
       {"op": "GopBlt", ...}  takes the fields of "Blt" (operations
         "VideoFill", "VideoToBltBuffer", "BltBufferToVideo",
         "VideoToVideo" or an integer) and reports as "Blt" does.
+      {"op": "GopEdid"}  reports "discovered" and "active", the EDID
+        Discovered and EDID Active protocols on the controller: "size",
+        "hex" and "null" (whether Edid is a null pointer), or null for a
+        protocol the controller does not carry.
+  - GetDriverName and GetControllerName take "protocol": "ComponentName"
+    (default, language "eng") or "ComponentName2" (language "en"), the
+    protocol as the driver's image handle carries it (EFI_NOT_STARTED
+    with a "note" when it does not).
   - SetMode needs "width" and "height"; "depth" defaults to 32 and
     "refresh" to 60. GetInfo "size" defaults to 0; SetInfo "data" to none.
   - When Supported fails at the start, Start is not called and "start"
@@ -80,6 +95,23 @@ Choices of this runner beyond the interface page:
     "aux" elsewhere is ignored, and Attach on "3" with null removes it.
 )";
 
+#if !KT270SIM_UGA_ONLY
+// The sibling program beside this one, with the same arguments.
+int RunUgaOnly(char** argv) {
+  std::string self(4096, '\0');
+  ssize_t length = readlink("/proc/self/exe", self.data(), self.size() - 1);
+  if (length <= 0) {
+    std::perror("kt270sim: /proc/self/exe");
+    return 1;
+  }
+  self.resize(static_cast<size_t>(length));
+  std::string sibling = self.substr(0, self.find_last_of('/') + 1) + "kt270sim-uga-only";
+  execv(sibling.c_str(), argv);
+  std::perror(("kt270sim: " + sibling).c_str());
+  return 1;
+}
+#endif
+
 int Usage() {
   std::fputs(kHelp, stderr);
   return 2;
@@ -103,16 +135,28 @@ int main(int argc, char** argv) {
   } else if (command != "demo") {
     return Usage();
   }
+  std::string image = "gop";
   for (; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--out" && i + 1 < argc) {
       out_dir = argv[++i];
     } else if (arg == "--trace" && i + 1 < argc && command == "run") {
       trace_path = argv[++i];
+    } else if (arg == "--image" && i + 1 < argc && (std::strcmp(argv[i + 1], "gop") == 0 ||
+                                                    std::strcmp(argv[i + 1], "uga-only") == 0)) {
+      image = argv[++i];
     } else {
       return Usage();
     }
   }
+#if KT270SIM_UGA_ONLY
+  if (image != "uga-only") {
+    std::fprintf(stderr, "kt270sim-uga-only: runs the uga-only image alone\n");
+    return 2;
+  }
+#else
+  if (image == "uga-only") return RunUgaOnly(argv);
+#endif
 
   try {
     nlohmann::json scenario;

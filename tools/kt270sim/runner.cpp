@@ -102,6 +102,7 @@ class Session {
         auto* uga = Interface<EFI_UGA_DRAW_PROTOCOL>(kEfiUgaDrawProtocolGuid);
         options_.before_step(uga == nullptr ? nullptr : ContextFromUgaDraw(uga, "kt270sim", 0), i);
       }
+      if (options_.before_step_firmware) options_.before_step_firmware(fw_, i);
       steps.push_back(RunStep(scenario_.steps[i]));
     }
     result["steps"] = steps;
@@ -285,19 +286,41 @@ class Session {
       SetStatus(&out, gQuovanDriverBinding.Start(&gQuovanDriverBinding, controller_, nullptr));
     } else if (s.op == "Stop") {
       SetStatus(&out, gQuovanDriverBinding.Stop(&gQuovanDriverBinding, controller_, 0, nullptr));
-    } else if (s.op == "GetDriverName") {
+    } else if (s.op == "GetDriverName" || s.op == "GetControllerName") {
+      // Either name protocol, as the firmware finds it on the image handle.
+      EFI_COMPONENT_NAME_PROTOCOL* names = nullptr;
+      const EFI_GUID& guid = s.component_name2 ? kEfiComponentName2ProtocolGuid : kEfiComponentNameProtocolGuid;
+      if (EFI_ERROR(fw_.HandleProtocol(image_, &guid, reinterpret_cast<void**>(&names))) || names == nullptr) {
+        return NotStarted(out, s.component_name2 ? "Component Name 2" : "Component Name");
+      }
       CHAR16* name = nullptr;
-      EFI_STATUS status = gQuovanComponentName.GetDriverName(&gQuovanComponentName, s.language.c_str(), &name);
+      EFI_STATUS status;
+      if (s.op == "GetDriverName") {
+        status = names->GetDriverName(names, s.language.c_str(), &name);
+      } else {
+        // No children exist: a child look-up names a handle that is none.
+        EFI_HANDLE child = s.child ? fw_.CoreImageHandle() : nullptr;
+        status = names->GetControllerName(names, controller_, child, s.language.c_str(), &name);
+      }
       SetStatus(&out, status);
       if (!EFI_ERROR(status)) out["name"] = Narrow(name);
-    } else if (s.op == "GetControllerName") {
-      CHAR16* name = nullptr;
-      // No children exist: a child look-up names a handle that is none.
-      EFI_HANDLE child = s.child ? fw_.CoreImageHandle() : nullptr;
-      EFI_STATUS status = gQuovanComponentName.GetControllerName(&gQuovanComponentName, controller_, child,
-                                                                 s.language.c_str(), &name);
-      SetStatus(&out, status);
-      if (!EFI_ERROR(status)) out["name"] = Narrow(name);
+    } else if (s.op == "GopEdid") {
+      // The EDID protocols beside Graphics Output, as a consumer reads them.
+      const struct {
+        const char* key;
+        const EFI_GUID& guid;
+      } kinds[] = {{"discovered", kEfiEdidDiscoveredProtocolGuid}, {"active", kEfiEdidActiveProtocolGuid}};
+      SetStatus(&out, EFI_SUCCESS);
+      for (const auto& kind : kinds) {
+        auto* edid = Interface<EFI_EDID_DISCOVERED_PROTOCOL>(kind.guid);
+        if (edid == nullptr) {
+          out[kind.key] = nullptr;
+          continue;
+        }
+        out[kind.key] = {{"size", edid->SizeOfEdid},
+                         {"hex", edid->Edid == nullptr ? std::string() : Hex(edid->Edid, edid->SizeOfEdid)},
+                         {"null", edid->Edid == nullptr}};
+      }
     } else if (s.op == "Attach") {
       AttachChannel(s.channel, s.device);
       SetStatus(&out, EFI_SUCCESS);

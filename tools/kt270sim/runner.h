@@ -12,6 +12,10 @@
 
 #include <nlohmann/json.hpp>
 
+namespace sim {
+class Firmware;
+}
+
 namespace kt270sim {
 
 // A malformed scenario; what() names the offending field first.
@@ -34,6 +38,9 @@ struct RunOptions {
   // For tests: called before step N with the driver's adapter context
   // (nullptr while the controller carries no UGA Draw).
   std::function<void(void* context, size_t step)> before_step;
+  // For tests: the same moment, with the firmware stand-in (to fail a call
+  // of the step that follows).
+  std::function<void(sim::Firmware& firmware, size_t step)> before_step_firmware;
 };
 
 struct RunOutcome {

@@ -258,7 +258,8 @@ StepPlan ParseStep(const json& j, const std::string& field, const std::string& b
     if (s.buffer && s.blt_width <= kNoMode && s.blt_height <= kNoMode && BufferExtent(s) > kMaxBufferBytes) {
       Bad(Sub(field, "buffer"), "the Blt can reach more than 256 MiB into its buffer");
     }
-  } else if (s.op == "GetMode" || s.op == "Query" || s.op == "Supported" || s.op == "Start" || s.op == "Stop") {
+  } else if (s.op == "GetMode" || s.op == "Query" || s.op == "Supported" || s.op == "Start" || s.op == "Stop" ||
+             s.op == "GopEdid") {
     Keys(j, field, {"op"});
   } else if (s.op == "SetInfo") {
     Keys(j, field, {"op", "key", "data", "size"});
@@ -274,12 +275,19 @@ StepPlan ParseStep(const json& j, const std::string& field, const std::string& b
     if (j.contains("size")) s.size = Unsigned(j["size"], Sub(field, "size"), 1u << 20);
   } else if (s.op == "GetDriverName" || s.op == "GetControllerName") {
     if (s.op == "GetDriverName") {
-      Keys(j, field, {"op", "language"});
+      Keys(j, field, {"op", "language", "protocol"});
     } else {
-      Keys(j, field, {"op", "language", "child"});
+      Keys(j, field, {"op", "language", "child", "protocol"});
       if (j.contains("child")) s.child = Bool(j["child"], Sub(field, "child"));
     }
     if (j.contains("language")) s.language = Text(j["language"], Sub(field, "language"));
+    if (j.contains("protocol")) {
+      std::string protocol = Text(j["protocol"], Sub(field, "protocol"));
+      if (protocol != "ComponentName" && protocol != "ComponentName2") {
+        Bad(Sub(field, "protocol"), "expected \"ComponentName\" or \"ComponentName2\"");
+      }
+      s.component_name2 = protocol == "ComponentName2";
+    }
   } else if (s.op == "Attach") {
     Keys(j, field, {"op", "channel", "device"});
     if (!j.contains("channel")) Bad(field, "Attach needs a channel");

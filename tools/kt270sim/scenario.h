@@ -53,6 +53,7 @@ struct StepPlan {
   // name look-ups
   std::string language = "eng";
   bool child = false;
+  bool component_name2 = false;  // "protocol": "ComponentName2"
   // GopQueryMode / GopSetMode
   uint64_t mode = 0;
   // Attach

@@ -121,6 +121,20 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // A firmware hands LoadImage an uncompressed image with the ROM's padding
+  // and checksum byte after it, up to the end of the ROM; the firmware's
+  // Authenticode digest counts what follows the certificate table as image
+  // data, so a signed image there could never verify.
+  const size_t opt = peOff + 24;
+  const bool signedImage = pe.size() >= opt + 152 && Get32(pe, opt + 108) > 4 && Get32(pe, opt + 148) != 0;
+  if (signedImage && !compress) {
+    std::fprintf(stderr,
+                 "mkrom: %s carries a signature, which Secure Boot firmware cannot verify in an uncompressed ROM "
+                 "(the ROM's padding would follow the certificate table); build the compressed ROM\n",
+                 in);
+    return 1;
+  }
+
   std::vector<uint8_t> payload = pe;
   if (compress) {
     payload = efic::Compress(pe.data(), pe.size());
