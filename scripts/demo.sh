@@ -6,8 +6,10 @@
 # monitor, both platform protocols) and captured; a second boot runs two
 # configurations with the UGA-Draw-only image. Then Debian's Secure Boot OVMF
 # boots twice: the unsigned driver refused, the signed one accepted, from
-# the ESP and from the option ROM. Writes build/demo/screen.png and
-# build/demo/report.json, prints a summary, and ends by itself.
+# the ESP and from the option ROM. Then Debian's GRUB and Linux on our
+# Graphics Output (scripts/demo_clients.sh). Writes build/demo/screen.png,
+# report.json, grub.png, linux.png and gallery.png, prints a summary, and
+# ends by itself.
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -59,4 +61,6 @@ echo "screenshot        build/demo/screen.png (the Shell console drawn by the dr
 echo "report            build/demo/report.json"
 echo "firmware logs     $work (debugcon.log, console.txt, timeline), $out/secureboot/esp and rom"
 [ "$sb_rc" -ne 0 ] && rc=1
+echo
+"$root/scripts/demo_clients.sh" "$out" "$work" || rc=$?
 exit "$rc"

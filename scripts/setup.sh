@@ -11,6 +11,7 @@ packages=(
   qemu-system-x86 ovmf
   edid-decode
   openssl sbsigntool efitools
+  grub-efi-amd64-bin grub-common
   python3 python3-clang-14
 )
 

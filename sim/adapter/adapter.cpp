@@ -386,9 +386,9 @@ bool Adapter::BarRange(unsigned bar, uint64_t* base, uint64_t* size, bool* io) c
   if (bar >= 6 || bar_mask_[bar] == 0) return false;
   uint32_t raw = static_cast<uint32_t>(LoadLe(config_space_ + kCfgBar0 + 4 * bar, 4));
   *io = (raw & 1) != 0;
-  uint32_t type_bits = *io ? 0x3u : 0xFu;
   *base = raw & bar_mask_[bar];
-  *size = static_cast<uint64_t>(~(bar_mask_[bar] | type_bits)) + 1;
+  // The mask leaves the type bits out: its complement is the size less one.
+  *size = static_cast<uint64_t>(~bar_mask_[bar]) + 1;
   return true;
 }
 

@@ -255,5 +255,29 @@ TEST(ConfigSpace, IdentityCommandAndBarSizing) {
   EXPECT_FALSE(dev.ConfigRead(0xFE, 4, 1, &v));
 }
 
+// What a PCI bus driver reports for each BAR (GetBarAttributes, and where
+// the firmware runs put the frame buffer): the sizes that sizing reads back.
+TEST(ConfigSpace, BarRangeIsWhereAndHowLargeTheBarDecodes) {
+  Config c = DefaultConfig();
+  c.fb_size = 1u << 20;
+  Kt270PciDevice dev(c);
+  const struct {
+    unsigned bar;
+    uint64_t base, size;
+    bool io;
+  } kBars[] = {{0, 0xD0000000u, 1u << 20, false}, {1, c.bar[1] & ~0x3u, 256, true}, {2, c.bar[2] & ~0xFu, 64u << 10, false}};
+  for (const auto& want : kBars) {
+    uint64_t base = 0, size = 0;
+    bool io = !want.io;
+    ASSERT_TRUE(dev.adapter().BarRange(want.bar, &base, &size, &io)) << want.bar;
+    EXPECT_EQ(base, want.base) << want.bar;
+    EXPECT_EQ(size, want.size) << want.bar;
+    EXPECT_EQ(io, want.io) << want.bar;
+  }
+  uint64_t base, size;
+  bool io;
+  EXPECT_FALSE(dev.adapter().BarRange(3, &base, &size, &io));
+}
+
 }  // namespace
 }  // namespace kt270::test

@@ -125,6 +125,19 @@ if [ "$protocol" = gop ]; then
     "1680x1050 800x600 640x480 1024x768 720x400 1280x1024 832x624 1152x870"
 fi
 
+# Each configuration's picture as its monitor showed it after the text,
+# saved from guest memory (the demo's gallery).
+for c in $configs; do
+  [ "$protocol" = gop ] || break
+  l=$(grep -F "\"event\":\"picture\",\"tag\":\"$c\"" "$debug" | tail -n 1)
+  got=$(awk '$1 == "hash" { print $2 }' "$work/picture-$c.info" 2>/dev/null)
+  if [ "$(field rendered "$l")" = true ] && [ -n "$got" ] && [ "$got" = "$(field hash "$l")" ]; then
+    pass "$c: its picture saved from guest memory is the model's ($(field shows "$l") $(field size "$l"))"
+  else
+    fail "$c: its picture was not saved as the model rendered it (hash ${got:-none} against $(field hash "$l"))"
+  fi
+done
+
 # Configuration by configuration: the monitor's verdict and what it shows
 # in the console's mode.
 l=$(line outputs no_monitor connected)

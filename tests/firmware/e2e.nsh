@@ -6,7 +6,7 @@ echo "KT-E2E load"
 load -nc KtVirt.efi
 load -nc QuovanUga.efi
 echo "KT-E2E check"
-KtE2e.efi
+KtE2e.efi -pictures
 echo "KT-E2E after-check"
 dh -p UGADraw
 echo "KT-E2E console"

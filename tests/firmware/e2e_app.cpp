@@ -11,6 +11,11 @@
 //   KtE2e.efi -console NAME   configuration NAME, our controller added to
 //                             ConOut and connected: the Shell's console then
 //                             draws through the driver
+//   KtE2e.efi -pictures       the same, and after the text hands each
+//                             configuration's picture to the host
+//                             (picture.h)
+//   KtE2e.efi -configure NAME configuration NAME on the virtual KT270 and
+//                             nothing else (KtClient.efi takes it from there)
 //   KtE2e.efi -screen         copies what the monitor shows onto the
 //                             firmware's own display and waits for a key
 //                             (the host takes the screenshot meanwhile)
@@ -25,6 +30,7 @@
 #include "tests/firmware/e2e_scenario.h"
 #include "tests/firmware/efi_extra.h"
 #include "tests/firmware/kt_virt.h"
+#include "tests/firmware/picture.h"
 
 using app::LOADED_IMAGE;
 using debugcon::JsonLine;
@@ -52,6 +58,7 @@ EFI_HANDLE gImage;
 UINT64 gTscPerUs = 1;
 KT_VIRT_PROTOCOL* gVirt;
 EFI_DRIVER_BINDING_PROTOCOL* gBinding;
+bool gPictures;
 
 UINT64 ElapsedUs(UINT64 since) { return (ReadTsc() - since) / gTscPerUs; }
 
@@ -649,6 +656,7 @@ EFI_STATUS RunAll(const e2e::Scenario* s) {
     // Text first: on Graphics Output the console may draw in the mode
     // reported from the start, and its first Blt lights it.
     CheckText(c);
+    if (gPictures) picture::HandOver(gST, gVirt->Adapter, c.name, 30, gTscPerUs);
     ReportOutputs(c.name, "connected");
     ReportMonitors(c);
     CheckInterfaces(c);
@@ -722,18 +730,6 @@ EFI_STATUS RunConsole(const e2e::Config* c) {
 }
 
 // ---- the screenshot -------------------------------------------------------------------------
-// FNV-1a over the 0x00RRGGBB pixels, row by row: the host computes the same
-// over the screendump to prove that it shows this very picture.
-UINT64 PictureHash(const UINT32* px, UINTN n) {
-  UINT64 h = 0xCBF29CE484222325ULL;
-  for (UINTN i = 0; i < n; ++i)
-    for (unsigned b = 0; b < 3; ++b) {
-      h ^= (px[i] >> (16 - 8 * b)) & 0xFF;
-      h *= 0x100000001B3ULL;
-    }
-  return h;
-}
-
 EFI_STATUS RunScreen() {
   kt270::Adapter* a = gVirt->Adapter;
   int conn = -1;
@@ -777,19 +773,9 @@ EFI_STATUS RunScreen() {
   JsonLine line("screen_ready");
   line.Str("connector", conn >= 0 ? kConnectorNames[conn] : nullptr).Bool("rendered", ok).Hex("blt_status", s);
   line.Size("picture", w, h).Size("display", gw, gh);
-  line.Hex("hash", ok ? PictureHash(picture, (UINTN)w * h) : 0).Emit();
+  line.Hex("hash", ok ? picture::Hash(picture, (UINTN)w * h) : 0).Emit();
   // The host takes the screendump now and answers with a key; bounded.
-  EFI_EVENT timer = nullptr;
-  if (!EFI_ERROR(gBS->CreateEvent(EVT_TIMER, TPL_APPLICATION, nullptr, nullptr, &timer))) {
-    gBS->SetTimer(timer, TimerRelative, 30 * 10000000ULL);
-    EFI_EVENT events[2] = {gST->ConIn->WaitForKey, timer};
-    UINTN index = 0;
-    gBS->WaitForEvent(2, events, &index);
-    EFI_INPUT_KEY key;
-    gST->ConIn->ReadKeyStroke(gST->ConIn, &key);
-    gBS->CloseEvent(timer);
-    JsonLine("screen_done").Bool("key", index == 0).Emit();
-  }
+  JsonLine("screen_done").Bool("key", picture::WaitForKey(gST, 30)).Emit();
   if (picture) gBS->FreePool(picture);
   return ok && !EFI_ERROR(s) ? EFI_SUCCESS : EFI_DEVICE_ERROR;
 }
@@ -805,9 +791,11 @@ extern "C" EFI_STATUS EFIAPI E2eEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* 
   auto* self = ProtocolOn<LOADED_IMAGE>(ImageHandle, &kEfiLoadedImageProtocolGuid);
   const char* mode = app::HasArgument(self, "-shutdown") ? "shutdown"
                      : app::HasArgument(self, "-screen")  ? "screen"
+                     : app::HasArgument(self, "-configure") ? "configure"
                      : app::HasArgument(self, "-console") ? "console"
                      : app::HasArgument(self, "-reconnect") ? "reconnect"
                                                           : "all";
+  gPictures = app::HasArgument(self, "-pictures");
   JsonLine("begin").Str("app", "KtE2e").Str("mode", mode).Num("tsc_mhz", gTscPerUs).Emit();
   if (mode[0] == 's' && mode[1] == 'h') {
     gRT->ResetSystem(EfiResetShutdown, EFI_SUCCESS, 0, nullptr);
@@ -832,7 +820,13 @@ extern "C" EFI_STATUS EFIAPI E2eEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* 
       result = RunScreen();
     } else {
       e2e::Scenario* s = LoadScenario(self);
-      if (s && mode[0] == 'c') {
+      UINTN len = 0;
+      const CHAR16* configure = app::Argument(self, "-configure", &len);
+      if (s && configure) {
+        const e2e::Config* c = FindConfig(s, configure, len);
+        if (c) ApplyConfig(*c);
+        result = c ? EFI_SUCCESS : EFI_NOT_FOUND;
+      } else if (s && mode[0] == 'c') {
         UINTN len = 0;
         const CHAR16* config = app::Argument(self, "-console", &len);
         result = RunConsole(FindConfig(s, config, len));

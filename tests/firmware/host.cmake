@@ -38,3 +38,6 @@ add_test(NAME ovmf_secure_boot
                  --work ${CMAKE_BINARY_DIR}/ovmf/secureboot --images ${QUOVAN_EFI_IMAGE_DIR}
                  --tools ${CMAKE_BINARY_DIR}/bin --rom ${CMAKE_BINARY_DIR}/tools/mkrom/QuovanUga.rom --timeout 120)
 set_tests_properties(ovmf_secure_boot PROPERTIES TIMEOUT 300 LABELS ovmf FIXTURES_REQUIRED quovan_rom)
+
+# Debian's GRUB and Linux on our Graphics Output.
+include(${CMAKE_CURRENT_LIST_DIR}/clients.cmake)

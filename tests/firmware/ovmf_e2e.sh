@@ -19,7 +19,8 @@ trap 'rm -rf "$scn_dir"' EXIT
 scn=$scn_dir/e2e.scn
 s=$fw_dir/scenarios
 args=()
-for c in no_monitor digital analog_separate analog_composite tv_pal no_platform both_platform; do
+configs=(no_monitor digital analog_separate analog_composite tv_pal no_platform both_platform)
+for c in "${configs[@]}"; do
   args+=("$c=$s/$c.json")
 done
 "$tools/e2e_tool" scenario "$scn" "${args[@]}" || exit 2
@@ -27,10 +28,21 @@ uga_scn=$scn_dir/uga/e2e.scn
 mkdir -p "$scn_dir/uga"
 "$tools/e2e_tool" scenario "$uga_scn" "no_monitor=$s/no_monitor.json" "digital=$s/digital.json" || exit 2
 
-ovmf_boot --script "$fw_dir/e2e.nsh" --file "$scn" \
+# Each configuration's monitor picture, saved from guest memory while it is shown.
+pictures=()
+for c in "${configs[@]}"; do
+  pictures+=(--monitor-on debugcon "\"event\":\"picture\",\"tag\":\"$c\".*\"address\":\"(0x[0-9a-f]+)\",\"bytes\":([0-9]+)"
+             "pmemsave \\1 \\2 \"$work/picture-$c.raw\"" --monitor-on debugcon "\"event\":\"picture\",\"tag\":\"$c\"" 'sendkey ret')
+done
+ovmf_boot --script "$fw_dir/e2e.nsh" --file "$scn" "${pictures[@]}" \
   --monitor-on debugcon '"event":"screen_ready"' "screendump $work/screen.ppm" \
   --monitor-on debugcon '"event":"screen_ready"' "sendkey ret"
 [ -f "$work/screen.ppm" ] && "$tools/e2e_tool" png "$work/screen.ppm" "$work/screen.png" > "$work/screen.info"
+for c in "${configs[@]}"; do
+  size=$(field size "$(grep -F "\"event\":\"picture\",\"tag\":\"$c\"" "$work/debugcon.log" | tail -n 1)")
+  [ -s "$work/picture-$c.raw" ] && [ -x "$tools/client_tool" ] &&
+    "$tools/client_tool" picture "$work/picture-$c.raw" "$work/picture-$c.png" "$size" > "$work/picture-$c.info"
+done
 
 # The same scenario through the host stand-in: virtual time of Start alone
 # and of Start with the console's SetMode.

@@ -16,6 +16,8 @@
 #             serial console (ANSI escapes stripped) or the debug console;
 #             triggers fire in the order given. The first trigger, present
 #             unless --boot-app, skips the Shell's 5 s countdown with a key press.
+#             \1 to \9 in COMMAND stand for REGEX's groups in the first
+#             line that matched (e.g. an address the guest printed).
 # --secure-boot  Debian's Secure Boot OVMF (SMM) with the snakeoil keys
 #             enrolled in PK, KEK and db
 # --vars      start from a copy of this variable store (e.g. a vars.fd an
@@ -102,6 +104,9 @@ feed_monitor() {
       [ $SECONDS -lt $deadline ] || break 2
       sleep 0.1
     done
+    if [[ $cmd =~ \\[1-9] ]]; then
+      cmd=$(strip_ansi "$file" | grep -Eo -- "$regex" | head -n 1 | sed -E "s"$'\x01'"$regex"$'\x01'"$cmd"$'\x01')
+    fi
     echo "$cmd"
     i=$((i + 3))
   done

@@ -156,11 +156,17 @@ EFI_STATUS EFIAPI GetBarAttributes(EFI_PCI_IO_PROTOCOL* This, UINT8 Bar, UINT64*
 }
 
 // The frame buffer in physical memory, aligned to its size as a BAR is, so
-// that BAR 0 reports where a loader may write straight into it.
+// that BAR 0 reports where a loader may write straight into it. It is
+// reserved memory: RAM that stands for the aperture, which the OS must
+// find in its memory map as not usable (an OS frame-buffer driver claims
+// it, and the kernel's console keeps drawing into it after
+// ExitBootServices). Reserved, not memory-mapped I/O: that type describes
+// device ranges the firmware maps for runtime, and the OS would not know
+// that RAM lies there.
 UINT8* AllocateFrameBuffer(UINT32 size) {
   UINTN pages = size / 4096;
   EFI_PHYSICAL_ADDRESS block = 0xFFFFFFFF;  // a 32-bit BAR
-  if (EFI_ERROR(gBS->AllocatePages(AllocateMaxAddress, EfiBootServicesData, 2 * pages, &block))) return nullptr;
+  if (EFI_ERROR(gBS->AllocatePages(AllocateMaxAddress, EfiReservedMemoryType, 2 * pages, &block))) return nullptr;
   EFI_PHYSICAL_ADDRESS at = (block + size - 1) & ~static_cast<EFI_PHYSICAL_ADDRESS>(size - 1);
   if (at > block) gBS->FreePages(block, (at - block) / 4096);
   if (block + 2 * (UINT64)size > at + size) gBS->FreePages(at + size, (block + 2 * (UINT64)size - at - size) / 4096);

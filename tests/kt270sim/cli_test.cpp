@@ -2,6 +2,7 @@
 // JSON, trace and exit status out.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -78,9 +79,15 @@ class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::path(::testing::TempDir()) / (std::string("kt270sim_cli_") + info->name());
+    // Per process: several build trees may run the same test at once.
+    dir_ = fs::path(::testing::TempDir()) /
+           (std::string("kt270sim_cli_") + std::to_string(getpid()) + "_" + info->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
+  }
+  // What a failure leaves stays for a look.
+  void TearDown() override {
+    if (!HasFailure()) fs::remove_all(dir_);
   }
 
   // Writes the scenario text to DIR/name and runs `kt270sim run` on it.

@@ -408,6 +408,37 @@ TEST(GraphicsOutput, ComponentName2AnswersInEnglishWithTheSameNames) {
   for (size_t i = 4; i < 8; ++i) EXPECT_EQ(s[i]["status"], "EFI_UNSUPPORTED") << i;
 }
 
+// The fast start-up policy lights the same screen at Start, sooner; what
+// each costs is the README's figure.
+TEST(GraphicsOutput, StartLightsTheSameModeUnderEitherPolicy) {
+  const json monitors[] = {{{"1", Monitor(Panel1680WithRows(), "TMDS")}},
+                           {{"1", Monitor(Analogue800(), "DAC A")}}, json::object()};
+  for (const json& ddc : monitors) {
+    SCOPED_TRACE(ddc.dump().substr(0, 40));
+    json outcome[2];
+    for (int fast = 0; fast < 2; ++fast) {
+      kt270sim::RunOptions options;
+      options.before_step_firmware = [&](sim::Firmware& fw, size_t step) {
+        const uint8_t on = 1;
+        if (step == 0 && fast) {
+          fw.SetVariable(u"QuovanFastStart", kQuovanVariableGuid,
+                         EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS, &on, 1);
+        }
+      };
+      outcome[fast] =
+          Simulate({{"start", false}, {"ddc", ddc}, {"steps", {{{"op", "Supported"}}, {{"op", "Start"}}, GopQuery(0)}}},
+                   options)
+              .result;
+      ASSERT_EQ(outcome[fast]["steps"][1]["status"], "EFI_SUCCESS");
+      std::printf("Start, %s policy, %s: %llu us\n", fast ? "fast" : "default", ddc.empty() ? "no monitor" : "monitor",
+                  static_cast<unsigned long long>(outcome[fast]["time_us"].get<uint64_t>()));
+    }
+    EXPECT_EQ(outcome[1]["steps"][2], outcome[0]["steps"][2]);
+    EXPECT_EQ(outcome[1]["outputs"], outcome[0]["outputs"]);
+    EXPECT_LT(outcome[1]["time_us"], outcome[0]["time_us"]);
+  }
+}
+
 TEST(GraphicsOutput, StopTakesItAwayWithUgaDrawAndStartBringsItBackTheSame) {
   json r = Simulate({{"ddc", {{"1", Monitor(Panel1024(), "TMDS")}}},
                      {"steps", {GopQuery(0), {{"op", "Stop"}}, GopQuery(0), {{"op", "Start"}}, GopQuery(0), {{"op", "Stop"}}}}})
