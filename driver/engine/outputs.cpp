@@ -31,6 +31,14 @@ void ShowNativeMode(ADAPTER_CONTEXT* Context, UINT8 Display) {
   Current.ColorDepth = Native.ColorDepth;
 }
 
+// The mode asked for is the native one, in size and depth.
+BOOLEAN IsNativeMode(const ADAPTER_CONTEXT* Context, UINT8 Display) {
+  const UGA_MODE_RECORD& Current = Context->CurrentMode[Display];
+  const UGA_MODE_RECORD& Native = Context->NativeMode[Display];
+  return Current.HorizontalResolution == Native.HorizontalResolution &&
+         Current.VerticalResolution == Native.VerticalResolution && Current.ColorDepth == Native.ColorDepth;
+}
+
 // The surface holds the native raster and the requested source, each laid
 // out on the same pitch.
 BOOLEAN ShownSurfaceFits(const ADAPTER_CONTEXT* Context, UINT8 Display, UINT8 Crtc) {
@@ -81,7 +89,9 @@ EFI_STATUS LightDisplays(ADAPTER_CONTEXT* Context) {
         ShowNativeMode(Context, Display);
       } else {
         EFI_STATUS Scaler = SetupScaler(Context);
-        Status = FirstError(Status, Scaler);
+        // A refusal at the native size itself (the clock checks come
+        // first) still shows the request as asked: nothing to report.
+        if (Scaler != EFI_INVALID_PARAMETER || !IsNativeMode(Context, Display)) Status = FirstError(Status, Scaler);
         if (Scaler == EFI_INVALID_PARAMETER) {
           ShowNativeMode(Context, Display);
           const UGA_MODE_RECORD& Current = Context->CurrentMode[Display];

@@ -256,6 +256,17 @@ TEST(DisplayOutputs, ARefusedCrtcWriteIsNotHiddenByLaterSteps) {
   }
 }
 
+// The clock check refuses even the native size; shown as asked, that mode
+// set is no failure (a TMDS output follows: the sequence succeeds).
+TEST(DisplayOutputs, RefusalAtTheNativeSizeIsNoFailure) {
+  EngineBench bench;
+  bench.Plug(Connector::kDigital, EdidBuilder().Digital().Detailed(Descriptor(Timing1680x1050())).Build());
+  bench.UseDetailed(CONNECTOR_DIGITAL2, 0, 1, Timing1680x1050(), 1680, 1050);
+  bench.context()->EngineClock = 14624;  // one below the pixel clock
+  EXPECT_EQ(Sync::kInSync, Light(bench, Connector::kDigital).sync);
+  EXPECT_EQ(1680u, bench.context()->CurrentMode[0].HorizontalResolution);
+}
+
 TEST(DisplayOutputs, RefusalWithoutAnOutputIsReturned) {
   EngineBench bench;
   bench.UseDetailed(CONNECTOR_PANEL, 0, 1, Timing1280x1024(), 1024, 768);
