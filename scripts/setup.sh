@@ -12,6 +12,7 @@ packages=(
   edid-decode
   openssl sbsigntool efitools
   grub-efi-amd64-bin grub-common
+  python3 python3-clang-14
 )
 
 missing=()

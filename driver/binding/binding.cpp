@@ -5,6 +5,7 @@
 #include "driver/binding/binding.h"
 
 #include "driver/binding/component_name.h"
+#include "driver/binding/interfaces.h"
 #include "driver/core/devices.h"
 #include "driver/core/version.h"
 #include "driver/engine/outputs.h"
@@ -26,63 +27,6 @@ namespace {
 const CHAR8 kModuleName[] = "quovan_1_1";
 const UINT32 kStopSignatureLine = 546;
 
-
-VOID* const kEndOfList = nullptr;  // terminates the variadic install lists
-
-// The interfaces Start installs, in the order it installs them.
-struct INTERFACE_SLOT {
-  UINT8 Bit;
-  const EFI_GUID* Guid;
-  UINTN Offset;
-};
-const INTERFACE_SLOT kInterfaces[] = {
-    {INSTALLED_UGA_DRAW, &kEfiUgaDrawProtocolGuid, offsetof(ADAPTER_CONTEXT, UgaDraw)},
-    {INSTALLED_GRAPHICS_OUTPUT, &kEfiGraphicsOutputProtocolGuid, offsetof(ADAPTER_CONTEXT, Gop)},
-    {INSTALLED_EDID_DISCOVERED, &kEfiEdidDiscoveredProtocolGuid, offsetof(ADAPTER_CONTEXT, EdidDiscovered)},
-    {INSTALLED_EDID_ACTIVE, &kEfiEdidActiveProtocolGuid, offsetof(ADAPTER_CONTEXT, EdidActive)},
-    {INSTALLED_CONFIG_INTERFACE, &kConfigInterfaceGuid, offsetof(ADAPTER_CONTEXT, ConfigInterface)},
-    {INSTALLED_DISPLAY_INTERFACE, &kDisplayInterfaceGuid, offsetof(ADAPTER_CONTEXT, DisplayInterface)},
-};
-constexpr UINTN kInterfaceCount = sizeof(kInterfaces) / sizeof(kInterfaces[0]);
-
-VOID* InterfaceIn(ADAPTER_CONTEXT* Context, const INTERFACE_SLOT& Slot) {
-  return reinterpret_cast<UINT8*>(Context) + Slot.Offset;
-}
-
-// Puts back what Stop had already taken off the controller, so that a
-// refused Stop leaves the adapter in service as it was.
-void RestoreInterfaces(ADAPTER_CONTEXT* Context, UINT8 Removed) {
-  for (const INTERFACE_SLOT& Slot : kInterfaces) {
-    if ((Removed & Slot.Bit) == 0) continue;
-    EFI_HANDLE Handle = Context->ControllerHandle;
-    if (EFI_ERROR(gBS->InstallProtocolInterface(&Handle, Slot.Guid, EFI_NATIVE_INTERFACE, InterfaceIn(Context, Slot)))) {
-      DebugOut(DEBUG_ERROR, "StopAdapter: an interface could not be put back\n");
-    } else {
-      Context->InstalledInterfaces |= Slot.Bit;
-    }
-  }
-}
-
-// Takes the driver's interfaces off the controller, newest first, or none
-// of them: a refusal puts back what was already removed. A refused UGA Draw
-// is EFI_NOT_STARTED; any other refusal is passed on.
-EFI_STATUS RemoveInterfaces(ADAPTER_CONTEXT* Context, UINT8* Removed) {
-  *Removed = 0;
-  for (UINTN Index = kInterfaceCount; Index > 0; --Index) {
-    const INTERFACE_SLOT& Slot = kInterfaces[Index - 1];
-    if ((Context->InstalledInterfaces & Slot.Bit) == 0) continue;
-    EFI_STATUS Status =
-        gBS->UninstallProtocolInterface(Context->ControllerHandle, Slot.Guid, InterfaceIn(Context, Slot));
-    if (EFI_ERROR(Status)) {
-      RestoreInterfaces(Context, *Removed);
-      *Removed = 0;
-      return Slot.Bit == INSTALLED_UGA_DRAW ? EFI_NOT_STARTED : Status;
-    }
-    Context->InstalledInterfaces = static_cast<UINT8>(Context->InstalledInterfaces & ~Slot.Bit);
-    *Removed = static_cast<UINT8>(*Removed | Slot.Bit);
-  }
-  return EFI_SUCCESS;
-}
 
 // Releases what only a freed context no longer needs. A firmware that
 // refuses to close or free is told about, not obeyed: nothing else can be
@@ -126,17 +70,18 @@ class StartRollback {
   ~StartRollback() {
     if (Dismissed_) return;
     if (Context != nullptr) {
-      // The interfaces point into the context: while one stays on the
+      // The interfaces point into the context: while they stay on the
       // controller the adapter stays as started (PCI I/O held), for Stop.
-      UINT8 Removed = 0;
-      if (EFI_ERROR(RemoveInterfaces(Context, &Removed))) {
+      if (EFI_ERROR(UninstallInterfaces(Context))) {
         DebugOut(DEBUG_ERROR, "Start: an interface could not be uninstalled; the adapter is kept for Stop\n");
         return;
       }
+      // Graphics Output's Start lights a display; nothing may stay lit
+      // without a driver. Then the controller goes back as it was found,
+      // as the driver model expects.
+      if (Context->EngineStarted) ShutDownOutputs(Context);
+      RestoreControllerAsFound(Context);
     }
-    // Graphics Output's Start lights a display; nothing may stay lit
-    // without a driver.
-    if (Context != nullptr && Context->EngineStarted) ShutDownOutputs(Context);
     if (PciIoOpen) gBS->CloseProtocol(Controller_, &kEfiPciIoProtocolGuid, Agent_, Controller_);
     if (DevicePathOpen) gBS->CloseProtocol(Controller_, &kEfiDevicePathProtocolGuid, Agent_, Controller_);
     if (Context != nullptr) FreeContext(Context);
@@ -278,34 +223,20 @@ EFI_STATUS EFIAPI QuovanDriverBindingStart(EFI_DRIVER_BINDING_PROTOCOL* This, EF
 
   if (HasPlatformServices) RegisterAdapter(Context);
 
-  // UGA Draw, Graphics Output and the EDID protocols in one call: all or
-  // none. Graphics Output is complete and true from the moment it exists:
-  // the displays are found and mode 0 is lit first.
-  EFI_HANDLE Handle = ControllerHandle;
+  // The display's faces in one call, all or none: UGA Draw, Graphics
+  // Output and the EDID protocols. Graphics Output is complete and true from
+  // the moment it exists: the displays are found and mode 0 is lit first.
+  // The platform interfaces point into the context, so they go on only
+  // beside them.
 #if QUOVAN_GOP
   Status = PrepareGraphicsOutput(Context);
   if (EFI_ERROR(Status)) return Status;
-  Status = gBS->InstallMultipleProtocolInterfaces(
-      &Handle, &kEfiUgaDrawProtocolGuid, &Context->UgaDraw, &kEfiGraphicsOutputProtocolGuid, &Context->Gop,
-      &kEfiEdidDiscoveredProtocolGuid, &Context->EdidDiscovered, &kEfiEdidActiveProtocolGuid, &Context->EdidActive,
-      kEndOfList);
-  if (EFI_ERROR(Status)) return Status;
-  Context->InstalledInterfaces =
-      INSTALLED_UGA_DRAW | INSTALLED_GRAPHICS_OUTPUT | INSTALLED_EDID_DISCOVERED | INSTALLED_EDID_ACTIVE;
-#else
-  Status = gBS->InstallMultipleProtocolInterfaces(&Handle, &kEfiUgaDrawProtocolGuid, &Context->UgaDraw,
-                                                  kEndOfList);
-  if (EFI_ERROR(Status)) return Status;
-  Context->InstalledInterfaces = INSTALLED_UGA_DRAW;
 #endif
-
-  // The platform interfaces point into the context, so they are installed
-  // only beside a UGA Draw that keeps the context alive.
+  Status = InstallInterfaceGroup(Context, INTERFACE_GROUP_DISPLAY);
+  if (EFI_ERROR(Status)) return Status;
   if (HasPlatformServices) {
-    Status = gBS->InstallMultipleProtocolInterfaces(&Handle, &kConfigInterfaceGuid, &Context->ConfigInterface,
-                                                    &kDisplayInterfaceGuid, &Context->DisplayInterface, kEndOfList);
+    Status = InstallInterfaceGroup(Context, INTERFACE_GROUP_PLATFORM);
     if (EFI_ERROR(Status)) return Status;
-    Context->InstalledInterfaces |= INSTALLED_CONFIG_INTERFACE | INSTALLED_DISPLAY_INTERFACE;
   }
 
   Rollback.Dismiss();
@@ -329,34 +260,35 @@ EFI_STATUS EFIAPI QuovanDriverBindingStop(EFI_DRIVER_BINDING_PROTOCOL* This, EFI
 
 EFI_STATUS StopAdapter(ADAPTER_CONTEXT* Context) {
   EFI_HANDLE Controller = Context->ControllerHandle;
-  UINT8 Removed = 0;
-  EFI_STATUS Status = RemoveInterfaces(Context, &Removed);
-  if (EFI_ERROR(Status)) return Status;
+  EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
+
+  // What can fail comes first, while it can still be undone: a refused
+  // Stop leaves the adapter showing what it showed, every interface on.
+  UINT16 Command = 0;
+  if (EFI_ERROR(PciIo->Pci.Read(PciIo, EfiPciIoWidthUint16, PCI_COMMAND, 1, &Command))) return EFI_DEVICE_ERROR;
+  const UINT8 Installed = Context->InstalledInterfaces;
+  if (EFI_ERROR(UninstallInterfaces(Context))) return EFI_NOT_STARTED;
 
   // The switch-off waits on the timer event, so the event outlives it.
   ShutDownOutputs(Context);
 
-  // Every later failure puts the interfaces back: the adapter must stay
-  // reachable, or no Stop could ever find it again.
-  EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
-  UINT16 Command = 0;
-  if (EFI_ERROR(PciIo->Pci.Read(PciIo, EfiPciIoWidthUint16, PCI_COMMAND, 1, &Command))) {
-    RestoreInterfaces(Context, Removed);
-    return EFI_DEVICE_ERROR;
-  }
   UINT16 Cleared = static_cast<UINT16>(Command & ~PCI_COMMAND_DECODE);
-  if (EFI_ERROR(PciIo->Pci.Write(PciIo, EfiPciIoWidthUint16, PCI_COMMAND, 1, &Cleared))) {
-    RestoreInterfaces(Context, Removed);
-    return EFI_DEVICE_ERROR;
-  }
-
-  Status = gBS->CloseProtocol(Controller, &kEfiPciIoProtocolGuid, gQuovanDriverBinding.DriverBindingHandle, Controller);
+  EFI_STATUS Status = PciIo->Pci.Write(PciIo, EfiPciIoWidthUint16, PCI_COMMAND, 1, &Cleared);
   if (EFI_ERROR(Status)) {
+    Status = EFI_DEVICE_ERROR;
+  } else {
+    Status = gBS->CloseProtocol(Controller, &kEfiPciIoProtocolGuid, gQuovanDriverBinding.DriverBindingHandle,
+                                Controller);
+    if (!EFI_ERROR(Status)) {
+      FreeContext(Context);
+      return EFI_SUCCESS;
+    }
     // Still held: decoding goes back on for the adapter that stays.
     PciIo->Pci.Write(PciIo, EfiPciIoWidthUint16, PCI_COMMAND, 1, &Command);
-    RestoreInterfaces(Context, Removed);
-    return Status;
   }
-  FreeContext(Context);
-  return EFI_SUCCESS;
+  // Undone: the displays lit again and the interfaces put back, or no
+  // Stop could ever find the adapter again.
+  RelightDisplays(Context);
+  ReinstallInterfaces(Context, Installed);
+  return Status;
 }

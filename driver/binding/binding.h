@@ -18,7 +18,8 @@ EFI_STATUS EFIAPI QuovanDriverBindingStop(EFI_DRIVER_BINDING_PROTOCOL* This, EFI
 
 // Releases a started adapter: the body of Stop, also run when the platform
 // asks for the adapter through the display interface. On success the
-// context is freed. EFI_NOT_STARTED: UGA Draw could not be uninstalled and
-// the adapter stays in service, timer included. EFI_DEVICE_ERROR: the
-// command register could not be updated; the context and PCI I/O are kept.
+// context is freed. A refusal leaves the adapter as it was, lit and with
+// every interface on: EFI_NOT_STARTED when the firmware would not take the
+// interfaces off, EFI_DEVICE_ERROR when the command register could not be
+// updated, CloseProtocol's status when PCI I/O could not be let go.
 EFI_STATUS StopAdapter(ADAPTER_CONTEXT* Context);

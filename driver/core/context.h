@@ -168,6 +168,13 @@ struct ADAPTER_CONTEXT {
   // the controller, so that Stop removes exactly that and can put it back.
   UINT64 FrameBufferSize;
   UINT8 InstalledInterfaces;  // INSTALLED_* bits
+  // The controller as Start found it, for a failed Start to give it back
+  // so: the command register and the PCI I/O attributes, each with whether
+  // Start changed it.
+  UINT16 CommandAsFound;
+  BOOLEAN CommandChanged;
+  BOOLEAN AttributesChanged;
+  UINT64 AttributesAsFound;
   // The start-up policy Start chose: every delay exactly as long as asked,
   // and no bus transaction where the bus has not answered.
   BOOLEAN FastStartup;

@@ -62,30 +62,32 @@ EFI_STATUS SetCrtcMode(ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT8 OutputChannel
   Native.ColorDepth = 32;
   Native.RefreshRate = ComputeRefresh(Timing.PixelClock, Timing.HTotalReg, Timing.VTotalReg);
 
-  WriteCrtcTiming(Context, Crtc, &Timing, HSyncControl, VSyncControl);
+  // A refused write leaves the CRTC short of its mode: the first one is
+  // reported, and the rest are still made.
+  EFI_STATUS Status = WriteCrtcTiming(Context, Crtc, &Timing, HSyncControl, VSyncControl);
 
-  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_BASE), Unit.SurfaceBase);
-  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_SOURCE_SIZE), (Width << 16) | Height);
-  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_FETCH_WIDTH), Width);
-  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_PITCH), Pitch);
-  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_FETCH_HEIGHT), Height);
-  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_ENABLE), 1);
-  RegWrite8(PciIo, CrtcReg(Crtc, CRTC_SURFACE_FORMAT), SURFACE_FORMAT_DEPTH_32);
+  Status = FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_BASE), Unit.SurfaceBase));
+  Status = FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, SCALER_SOURCE_SIZE), (Width << 16) | Height));
+  Status = FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, CRTC_FETCH_WIDTH), Width));
+  Status = FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_PITCH), Pitch));
+  Status = FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, CRTC_FETCH_HEIGHT), Height));
+  Status = FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_ENABLE), 1));
+  Status = FirstError(Status, RegWrite8(PciIo, CrtcReg(Crtc, CRTC_SURFACE_FORMAT), SURFACE_FORMAT_DEPTH_32));
   if (Crtc == 0) {
     // The drawing engine works on CRTC 1's surface.
-    RegWrite32(PciIo, ENGINE_DEST_PITCH, Pitch * 4);
-    RegWrite32(PciIo, ENGINE_SRC_PITCH, Pitch * 4);
+    Status = FirstError(Status, RegWrite32(PciIo, ENGINE_DEST_PITCH, Pitch * 4));
+    Status = FirstError(Status, RegWrite32(PciIo, ENGINE_SRC_PITCH, Pitch * 4));
   }
   UINT32 Format = RegRead32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_FORMAT));
-  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_FORMAT), (Format & ~SURFACE_FORMAT_BIT20) | SURFACE_FORMAT_BIT21);
+  Status = FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_FORMAT),
+                                         (Format & ~SURFACE_FORMAT_BIT20) | SURFACE_FORMAT_BIT21));
 
-  RegWrite32(PciIo, SURFACE_WINDOW_CONTROL, 0);
-  RegWrite32(PciIo, Unit.WindowPitch, SurfacePitchWord(Pitch));
-  RegWrite32(PciIo, Unit.WindowStart, Unit.SurfaceBase);
-  RegWrite32(PciIo, Unit.WindowEnd, End);
-  if (Crtc != 0) RegWrite32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_UPDATE), 1);
-  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_CONTROL), CRTC_CONTROL_RUN);
-  return EFI_SUCCESS;
+  Status = FirstError(Status, RegWrite32(PciIo, SURFACE_WINDOW_CONTROL, 0));
+  Status = FirstError(Status, RegWrite32(PciIo, Unit.WindowPitch, SurfacePitchWord(Pitch)));
+  Status = FirstError(Status, RegWrite32(PciIo, Unit.WindowStart, Unit.SurfaceBase));
+  Status = FirstError(Status, RegWrite32(PciIo, Unit.WindowEnd, End));
+  if (Crtc != 0) Status = FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, CRTC_SURFACE_UPDATE), 1));
+  return FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, CRTC_CONTROL), CRTC_CONTROL_RUN));
 }
 
 void SetSurfaceSize(ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT32 Width, UINT32 Height) {

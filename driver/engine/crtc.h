@@ -12,7 +12,9 @@ UINT32 SurfacePitchWord(UINT32 Pitch);
 // frame-buffer aperture; TRUE when the aperture's length is unknown.
 BOOLEAN SurfaceFitsAperture(const ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT64 Width, UINT64 Height);
 
-// Crtc 0 (CRTC 1) or 1 (CRTC 2), for display CurrentDisplay.
+// Crtc 0 (CRTC 1) or 1 (CRTC 2), for display CurrentDisplay. The first
+// register write PCI I/O refused, or EFI_SUCCESS (an unlocked PLL is not
+// reported).
 EFI_STATUS SetCrtcMode(ADAPTER_CONTEXT* Context, UINT8 Crtc, UINT8 OutputChannel);
 // Re-derives the surface's pitch words and end from a surface of Width x
 // Height (32-bit), as the mode set does from the native raster.

@@ -31,6 +31,14 @@ void ShowNativeMode(ADAPTER_CONTEXT* Context, UINT8 Display) {
   Current.ColorDepth = Native.ColorDepth;
 }
 
+// The mode asked for is the native one, in size and depth.
+BOOLEAN IsNativeMode(const ADAPTER_CONTEXT* Context, UINT8 Display) {
+  const UGA_MODE_RECORD& Current = Context->CurrentMode[Display];
+  const UGA_MODE_RECORD& Native = Context->NativeMode[Display];
+  return Current.HorizontalResolution == Native.HorizontalResolution &&
+         Current.VerticalResolution == Native.VerticalResolution && Current.ColorDepth == Native.ColorDepth;
+}
+
 // The surface holds the native raster and the requested source, each laid
 // out on the same pitch.
 BOOLEAN ShownSurfaceFits(const ADAPTER_CONTEXT* Context, UINT8 Display, UINT8 Crtc) {
@@ -59,23 +67,14 @@ EFI_STATUS ClearDisplaySurface(ADAPTER_CONTEXT* Context) {
 }
 
 namespace {
-EFI_STATUS LightDisplays(ADAPTER_CONTEXT* Context);
-}  // namespace
 
-EFI_STATUS ProgramDisplayOutputs(ADAPTER_CONTEXT* Context) {
-  EFI_STATUS Status = LightDisplays(Context);
-  // Graphics Output describes what is lit.
-  if (Context->ModesChanged != nullptr) Context->ModesChanged(Context);
-  return Status;
-}
-
-namespace {
-
+// The steps after the surface clear, for display slot 0. Every step runs
+// whatever an earlier one returned, and the first failure is the result:
+// a CRTC that did not take its mode is not hidden by an output that came
+// on, nor a scaler refusal (the native size shown instead) by either.
 EFI_STATUS LightDisplays(ADAPTER_CONTEXT* Context) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
   EFI_STATUS Status = EFI_SUCCESS;
-
-  ClearDisplaySurface(Context);
 
   for (Context->CurrentDisplay = 0; Context->CurrentDisplay < PROGRAMMED_DISPLAYS; Context->CurrentDisplay++) {
     UINT8 Display = Context->CurrentDisplay;
@@ -83,14 +82,17 @@ EFI_STATUS LightDisplays(ADAPTER_CONTEXT* Context) {
 
     if (Crtc == 0 || Crtc == 1) {
       RegWrite32(PciIo, CrtcReg(Crtc, SCALER_UPDATE), SCALER_UPDATE_VALUE);
-      Status = SetCrtcMode(Context, Crtc, Context->OutputChannel[Display]);
+      Status = FirstError(Status, SetCrtcMode(Context, Crtc, Context->OutputChannel[Display]));
       RegWrite32(PciIo, CrtcReg(Crtc, SCALER_UPDATE), SCALER_UPDATE_VALUE);
 
       if (Context->UseNativeMode[Display]) {
         ShowNativeMode(Context, Display);
       } else {
-        Status = SetupScaler(Context);
-        if (Status == EFI_INVALID_PARAMETER) {
+        EFI_STATUS Scaler = SetupScaler(Context);
+        // A refusal at the native size itself (the clock checks come
+        // first) still shows the request as asked: nothing to report.
+        if (Scaler != EFI_INVALID_PARAMETER || !IsNativeMode(Context, Display)) Status = FirstError(Status, Scaler);
+        if (Scaler == EFI_INVALID_PARAMETER) {
           ShowNativeMode(Context, Display);
           const UGA_MODE_RECORD& Current = Context->CurrentMode[Display];
           UINT32 Width = (UINT32)Current.HorizontalResolution;
@@ -103,7 +105,7 @@ EFI_STATUS LightDisplays(ADAPTER_CONTEXT* Context) {
 
       // A surface past the end of the frame buffer would be scanned out of
       // memory the adapter does not have: the CRTC goes off again and the
-      // caller learns that the mode cannot be shown.
+      // caller learns that nothing is shown, whatever came before.
       if (!ShownSurfaceFits(Context, Display, Crtc)) {
         DisableCrtc(Context, Crtc);
         return EFI_DEVICE_ERROR;
@@ -114,26 +116,42 @@ EFI_STATUS LightDisplays(ADAPTER_CONTEXT* Context) {
 
     UINT32 Connector = Context->ConnectorType[Display];
     if (Connector & CONNECTOR_DIGITAL2) {
-      Status = EnableTmds(Context);
+      Status = FirstError(Status, EnableTmds(Context));
       ReportBootOutput(Context, "TMDSB", 5);
     }
     if (Connector & CONNECTOR_ANALOGUE_A) {
-      Status = EnableDacA(Context);
+      Status = FirstError(Status, EnableDacA(Context));
       ReportBootOutput(Context, "VGAA", 4);
     }
     if (Connector & CONNECTOR_ANALOGUE_B) {
-      Status = EnableDacB(Context);
+      Status = FirstError(Status, EnableDacB(Context));
       ReportBootOutput(Context, "VGAB", 4);
     }
     if (Connector & (CONNECTOR_TV1 | CONNECTOR_TV2)) {
-      Status = EnableTv(Context);
+      Status = FirstError(Status, EnableTv(Context));
       ReportBootOutput(Context, "TV", 2);
     }
   }
   return Status;
 }
 
+EFI_STATUS DescribeLit(ADAPTER_CONTEXT* Context, EFI_STATUS Status) {
+  // Graphics Output describes what is lit.
+  if (Context->ModesChanged != nullptr) Context->ModesChanged(Context);
+  return Status;
+}
+
 }  // namespace
+
+EFI_STATUS ProgramDisplayOutputs(ADAPTER_CONTEXT* Context) {
+  ClearDisplaySurface(Context);
+  return DescribeLit(Context, LightDisplays(Context));
+}
+
+EFI_STATUS RelightDisplays(ADAPTER_CONTEXT* Context) {
+  if (!Context->EngineStarted) return EFI_SUCCESS;
+  return DescribeLit(Context, LightDisplays(Context));
+}
 
 EFI_STATUS ShutDownOutputs(ADAPTER_CONTEXT* Context) {
   DisableDacA(Context);

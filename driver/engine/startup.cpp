@@ -150,8 +150,8 @@ EFI_STATUS InitMemoryController(ADAPTER_CONTEXT* Context) {
   McWrite(PciIo, MC_8E, P[P12] | 0x100460D6);
 
   // Four ranks of two words: P0 at the even, P1 at the odd index.
-  for (UINT32 Rank = 0; Rank < 4; Rank++) McWrite(PciIo, MC_RANK_FIRST + 2 * Rank, P[P0]);
-  for (UINT32 Rank = 0; Rank < 4; Rank++) McWrite(PciIo, MC_RANK_FIRST + 2 * Rank + 1, P[P1]);
+  for (UINT32 Rank = 0; Rank < 4; Rank++) McWrite(PciIo, MC_RANK_FIRST + MC_RANK_STRIDE * Rank, P[P0]);
+  for (UINT32 Rank = 0; Rank < 4; Rank++) McWrite(PciIo, MC_RANK_SECOND + MC_RANK_STRIDE * Rank, P[P1]);
 
   McWriteRange(PciIo, MC_69, MC_69 + 3, P[P2]);
   McWriteRange(PciIo, MC_71, MC_71 + 3, P[P3]);

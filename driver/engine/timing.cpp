@@ -148,26 +148,28 @@ void BuildCrtcTiming(const ADAPTER_CONTEXT* Context, UINT8 OutputChannel, CRTC_T
   Timing->BytesPerPixel = RowInTable(Context, Row) ? (UINT32)(Context->ModeList[Row].ColorDepth / 8) : 4;
 }
 
-void WriteCrtcTiming(ADAPTER_CONTEXT* Context, UINT8 Crtc, const CRTC_TIMING* Timing, UINT32 HSyncControl,
-                     UINT32 VSyncControl) {
+EFI_STATUS WriteCrtcTiming(ADAPTER_CONTEXT* Context, UINT8 Crtc, const CRTC_TIMING* Timing, UINT32 HSyncControl,
+                           UINT32 VSyncControl) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
-  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_H_SYNC), Timing->HSyncWord);
-  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_H_BLANK), Timing->HBlankWord);
-  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_H_TOTAL), Timing->HTotalReg);
-  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_V_SYNC), Timing->VSyncWord);
-  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_V_BLANK), Timing->VBlankWord);
-  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_V_TOTAL), Timing->VTotalReg);
-  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_H_BORDER), 0);
-  RegWrite32(PciIo, CrtcReg(Crtc, SCALER_V_BORDER), 0);
   const CRTC_UNIT& Unit = CrtcUnit(Crtc);
-  RegWrite32(PciIo, Unit.TimingLatch, Unit.TimingLatchValue);
-  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_H_SYNC_CONTROL),
-             Timing->HSyncPolarity ? (HSyncControl & ~CRTC_SYNC_POSITIVE) : (HSyncControl | CRTC_SYNC_POSITIVE));
-  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_V_SYNC_CONTROL),
-             Timing->VSyncPolarity ? (VSyncControl & ~CRTC_SYNC_POSITIVE) : (VSyncControl | CRTC_SYNC_POSITIVE));
+  const UINT32 HSync =
+      Timing->HSyncPolarity ? (HSyncControl & ~CRTC_SYNC_POSITIVE) : (HSyncControl | CRTC_SYNC_POSITIVE);
+  const UINT32 VSync =
+      Timing->VSyncPolarity ? (VSyncControl & ~CRTC_SYNC_POSITIVE) : (VSyncControl | CRTC_SYNC_POSITIVE);
+  EFI_STATUS Status = RegWrite32(PciIo, CrtcReg(Crtc, CRTC_H_SYNC), Timing->HSyncWord);
+  Status = FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, CRTC_H_BLANK), Timing->HBlankWord));
+  Status = FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, CRTC_H_TOTAL), Timing->HTotalReg));
+  Status = FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, CRTC_V_SYNC), Timing->VSyncWord));
+  Status = FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, CRTC_V_BLANK), Timing->VBlankWord));
+  Status = FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, CRTC_V_TOTAL), Timing->VTotalReg));
+  Status = FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, SCALER_H_BORDER), 0));
+  Status = FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, SCALER_V_BORDER), 0));
+  Status = FirstError(Status, RegWrite32(PciIo, Unit.TimingLatch, Unit.TimingLatchValue));
+  Status = FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, CRTC_H_SYNC_CONTROL), HSync));
+  Status = FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, CRTC_V_SYNC_CONTROL), VSync));
   UINT32 Option = RegRead32(PciIo, CrtcReg(Crtc, CRTC_OUTPUT_OPTION));
   Option = Context->PanelFlag3 ? (Option | CRTC_OUTPUT_OPTION_PANEL) : (Option & ~CRTC_OUTPUT_OPTION_PANEL);
-  RegWrite32(PciIo, CrtcReg(Crtc, CRTC_OUTPUT_OPTION), Option);
+  return FirstError(Status, RegWrite32(PciIo, CrtcReg(Crtc, CRTC_OUTPUT_OPTION), Option));
 }
 
 UINT32 ComputeRefresh(UINT32 PixelClock, UINT32 HTotalReg, UINT32 VTotalReg) {

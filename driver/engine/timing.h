@@ -37,7 +37,7 @@ const DETAILED_TIMING* DetailedTimingOf(const ADAPTER_CONTEXT* Context, UINT8 Ou
 UINT32 SelectedPixelClock(const ADAPTER_CONTEXT* Context, UINT8 OutputChannel);
 void BuildCrtcTiming(const ADAPTER_CONTEXT* Context, UINT8 OutputChannel, CRTC_TIMING* Timing);
 // Crtc 0 or 1; the sync controls are the values read at the start of the
-// mode set.
-void WriteCrtcTiming(ADAPTER_CONTEXT* Context, UINT8 Crtc, const CRTC_TIMING* Timing, UINT32 HSyncControl,
-                     UINT32 VSyncControl);
+// mode set. The first register write PCI I/O refused, or EFI_SUCCESS.
+EFI_STATUS WriteCrtcTiming(ADAPTER_CONTEXT* Context, UINT8 Crtc, const CRTC_TIMING* Timing, UINT32 HSyncControl,
+                           UINT32 VSyncControl);
 UINT32 ComputeRefresh(UINT32 PixelClock, UINT32 HTotalReg, UINT32 VTotalReg);

@@ -108,7 +108,7 @@ EFI_STATUS EnableTv(ADAPTER_CONTEXT* Context) {
 
   // Anything but CRTC 1 takes CRTC 2's conversion path.
   for (UINT32 I = 0; I < CRTC_TV_CONVERSION_WORDS; I++) {
-    RegWrite32(PciIo, CrtcReg(Crtc, CRTC_TV_CONVERSION_FIRST) + 4 * I, TvConversionBlock[I]);
+    RegWrite32(PciIo, CrtcReg(Crtc, CRTC_TV_CONVERSION_FIRST) + CRTC_TV_CONVERSION_STRIDE * I, TvConversionBlock[I]);
   }
   RegWrite32(PciIo, CrtcReg(Crtc, CRTC_TV_CONVERSION_ENABLE), 1);
   if (Crtc != 0) {

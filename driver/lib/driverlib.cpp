@@ -89,7 +89,14 @@ BOOLEAN FastStartupChosen() {
   UINTN DataSize = sizeof(Data);
   UINT32 Attributes = 0;
   EFI_STATUS Status = gRT->GetVariable(kFastStartVariable, &kQuovanVariableGuid, &Attributes, &DataSize, Data);
-  return !EFI_ERROR(Status) && DataSize >= 1 && Data[0] != 0;
+  if (Status != EFI_BUFFER_TOO_SMALL || gBS == nullptr) return !EFI_ERROR(Status) && DataSize >= 1 && Data[0] != 0;
+  // Longer than the policy needs, but only its first byte decides.
+  VOID* Value = nullptr;
+  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, DataSize, &Value))) return EFI_FALSE;
+  Status = gRT->GetVariable(kFastStartVariable, &kQuovanVariableGuid, &Attributes, &DataSize, Value);
+  BOOLEAN Fast = !EFI_ERROR(Status) && DataSize >= 1 && static_cast<const UINT8*>(Value)[0] != 0;
+  if (EFI_ERROR(gBS->FreePool(Value))) DebugOut(DEBUG_ERROR, "Start: FreePool refused\n");
+  return Fast;
 #endif
 }
 

@@ -198,10 +198,12 @@ EFI_STATUS InitializeAdapter(ADAPTER_CONTEXT* Context) {
   if (EFI_ERROR(PciIo->Pci.Read(PciIo, EfiPciIoWidthUint16, PCI_COMMAND, 1, &Command))) {
     return EFI_DEVICE_ERROR;
   }
+  Context->CommandAsFound = Command;
   Command = static_cast<UINT16>(Command | PCI_COMMAND_DECODE);
   if (EFI_ERROR(PciIo->Pci.Write(PciIo, EfiPciIoWidthUint16, PCI_COMMAND, 1, &Command))) {
     return EFI_DEVICE_ERROR;
   }
+  Context->CommandChanged = EFI_TRUE;
   UINT8 ConfigSpace[PCI_CONFIG_SIZE];
   if (EFI_ERROR(PciIo->Pci.Read(PciIo, EfiPciIoWidthUint8, 0, PCI_CONFIG_SIZE, ConfigSpace))) {
     return EFI_DEVICE_ERROR;
@@ -210,10 +212,15 @@ EFI_STATUS InitializeAdapter(ADAPTER_CONTEXT* Context) {
   PublishConfiguration(Context, ConfigSpace);
 
   // The platform may refuse the attributes; the command register already
-  // enables decoding, so the status does not matter.
-  PciIo->Attributes(PciIo, EfiPciIoAttributeOperationSet,
-                    EFI_PCI_IO_ATTRIBUTE_IO | EFI_PCI_IO_ATTRIBUTE_MEMORY | EFI_PCI_IO_ATTRIBUTE_BUS_MASTER,
-                    nullptr);
+  // enables decoding, so the status does not matter. What cannot be read
+  // first could not be given back by a failed Start, so it stays as it is.
+  UINT64 Attributes = 0;
+  if (!EFI_ERROR(PciIo->Attributes(PciIo, EfiPciIoAttributeOperationGet, 0, &Attributes))) {
+    Context->AttributesAsFound = Attributes;
+    Context->AttributesChanged = !EFI_ERROR(PciIo->Attributes(
+        PciIo, EfiPciIoAttributeOperationSet,
+        EFI_PCI_IO_ATTRIBUTE_IO | EFI_PCI_IO_ATTRIBUTE_MEMORY | EFI_PCI_IO_ATTRIBUTE_BUS_MASTER, nullptr));
+  }
 
   Context->DeviceId = static_cast<UINT16>(ConfigSpace[PCI_DEVICE_ID] | ConfigSpace[PCI_DEVICE_ID + 1] << 8);
   Context->FrameBufferBase = BarAddress(ConfigSpace, PCI_BAR0);
@@ -229,4 +236,18 @@ EFI_STATUS InitializeAdapter(ADAPTER_CONTEXT* Context) {
 
   PublishDescription(Context);
   return EFI_SUCCESS;
+}
+
+void RestoreControllerAsFound(ADAPTER_CONTEXT* Context) {
+  EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
+  if (Context->AttributesChanged &&
+      EFI_ERROR(PciIo->Attributes(PciIo, EfiPciIoAttributeOperationSet, Context->AttributesAsFound, nullptr))) {
+    DebugOut(DEBUG_ERROR, "Start: the attributes could not be put back\n");
+  }
+  if (Context->CommandChanged &&
+      EFI_ERROR(PciIo->Pci.Write(PciIo, EfiPciIoWidthUint16, PCI_COMMAND, 1, &Context->CommandAsFound))) {
+    DebugOut(DEBUG_ERROR, "Start: the command register could not be put back\n");
+  }
+  Context->AttributesChanged = EFI_FALSE;
+  Context->CommandChanged = EFI_FALSE;
 }

@@ -10,6 +10,10 @@
 // the timer event cannot be created.
 EFI_STATUS InitializeAdapter(ADAPTER_CONTEXT* Context);
 
+// For a failed Start: the PCI I/O attributes and the command register as
+// InitializeAdapter found them (the last write puts back the very bits).
+void RestoreControllerAsFound(ADAPTER_CONTEXT* Context);
+
 // Identification block in the image's initialised data, for tools that
 // inspect the image; no code of the driver reads it. The addresses are
 // fixed up by the loader.

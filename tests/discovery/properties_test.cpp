@@ -146,9 +146,11 @@ TEST(AdapterProperties, StartingValuesAndAttributes) {
   EXPECT_EQ(c.EngineStarted, 0);
 
   const auto& calls = bench.pci_io().attribute_calls();
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].operation, EfiPciIoAttributeOperationSet);
-  EXPECT_EQ(calls[0].attributes, 0x700u);
+  // Read first, for a failed Start to put back.
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].operation, EfiPciIoAttributeOperationGet);
+  EXPECT_EQ(calls[1].operation, EfiPciIoAttributeOperationSet);
+  EXPECT_EQ(calls[1].attributes, 0x700u);
 }
 
 // Each configuration-space access of the initialisation, refused in turn.

@@ -201,7 +201,8 @@ TEST(DisplayOutputs, ScalerRefusalFallsBackToTheNativeMode) {
   bench.Plug(Connector::kDigital, EdidBuilder().Digital().Detailed(Descriptor(Timing1680x1050())).Build());
   bench.UseDetailed(CONNECTOR_DIGITAL2, 0, 1, Timing1680x1050(), 1280, 1024);
   bench.context()->EngineClock = 14624;  // one below the pixel clock
-  kt270::MonitorView view = Light(bench, Connector::kDigital);  // the TMDS enable's status
+  // The refusal stays the result although the TMDS enable after it succeeds.
+  kt270::MonitorView view = Light(bench, Connector::kDigital, EFI_INVALID_PARAMETER);
   EXPECT_EQ(Sync::kInSync, view.sync) << view.reason;
   EXPECT_EQ(1680u, view.width);
   EXPECT_FALSE(view.scaled);
@@ -214,6 +215,56 @@ TEST(DisplayOutputs, ScalerRefusalFallsBackToTheNativeMode) {
   EXPECT_EQ((std::vector<uint64_t>{0x0690041A, 0x05000400, 0x0690041A}), bench.WritesTo(0x6584));
   EXPECT_EQ(1680u, bench.adapter().PeekReg(0x6134));
   EXPECT_EQ(1050u, bench.adapter().PeekReg(0x6138));
+}
+
+// A CRTC register write that PCI I/O refuses leaves the mode unset: that
+// failure is the sequence's result, whatever succeeds after it (scaler,
+// TMDS). Each register is found in a clean run and refused in a second.
+TEST(DisplayOutputs, ARefusedCrtcWriteIsNotHiddenByLaterSteps) {
+  struct Refused {
+    uint32_t reg;
+    const char* what;
+  };
+  auto Prepare = [](EngineBench& bench) {
+    bench.Plug(Connector::kDigital, EdidBuilder().Digital().Detailed(Descriptor(Timing1680x1050())).Build());
+    bench.UseDetailed(CONNECTOR_DIGITAL2, 0, 1, Timing1680x1050(), 1280, 1024);
+    BringUp(bench);
+    bench.Clear();
+    bench.firmware().ResetCallCounts();
+  };
+  for (const Refused& r : {Refused{0x6008, "first timing word"}, Refused{0x6110, "surface base"},
+                           Refused{0x6080, "CRTC run"}}) {
+    SCOPED_TRACE(r.what);
+    uint64_t nth = 0, writes = 0;
+    {
+      EngineBench clean;
+      Prepare(clean);
+      ASSERT_EQ(EFI_SUCCESS, ProgramDisplayOutputs(clean.context()));
+      for (const kt270::Access& a : clean.trace()) {
+        if (!a.write || a.space == kt270::Space::kConfig) continue;
+        ++writes;
+        if (a.space == kt270::Space::kBar2 && a.offset == r.reg && nth == 0) nth = writes;
+      }
+    }
+    ASSERT_NE(nth, 0u);
+    EngineBench bench;
+    Prepare(bench);
+    bench.firmware().FailCall("Mem.Write", nth, EFI_DEVICE_ERROR);
+    EXPECT_EQ(EFI_DEVICE_ERROR, ProgramDisplayOutputs(bench.context()));
+    EXPECT_EQ(1u, bench.firmware().injections_fired().size());
+    EXPECT_TRUE(bench.adapter().DecodeOutput(kt270::Output::kTmds).enabled);
+  }
+}
+
+// The clock check refuses even the native size; shown as asked, that mode
+// set is no failure (a TMDS output follows: the sequence succeeds).
+TEST(DisplayOutputs, RefusalAtTheNativeSizeIsNoFailure) {
+  EngineBench bench;
+  bench.Plug(Connector::kDigital, EdidBuilder().Digital().Detailed(Descriptor(Timing1680x1050())).Build());
+  bench.UseDetailed(CONNECTOR_DIGITAL2, 0, 1, Timing1680x1050(), 1680, 1050);
+  bench.context()->EngineClock = 14624;  // one below the pixel clock
+  EXPECT_EQ(Sync::kInSync, Light(bench, Connector::kDigital).sync);
+  EXPECT_EQ(1680u, bench.context()->CurrentMode[0].HorizontalResolution);
 }
 
 TEST(DisplayOutputs, RefusalWithoutAnOutputIsReturned) {

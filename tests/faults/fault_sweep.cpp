@@ -2,11 +2,15 @@
 // and PCI I/O call the driver makes, then again with each call point failed
 // once, with two statuses each. Every run must leave the firmware as the
 // driver model demands:
-//   - a failed entry point installs nothing; a failed Start leaves nothing;
+//   - a failed entry point installs nothing; a failed Start leaves nothing
+//     and gives the controller back as found (command register and PCI I/O
+//     attributes);
 //   - a successful Stop (or release) leaves nothing;
-//   - a failed Stop leaves the adapter fully started, and the next Stop
-//     succeeds and leaves nothing;
-//   - no interface of the driver ever stays on freed memory.
+//   - a failed Stop leaves the adapter fully started: every interface on,
+//     the outputs as they were and a Blt that reaches the screen; the next
+//     Stop succeeds and leaves nothing;
+//   - no interface of the driver ever stays on freed memory (the driver's
+//     own table of what it installs says where each one lies).
 // The one thing allowed to stay is what a firmware refused to free or close
 // (FreePool, CloseEvent), which the driver must then report on StdErr.
 // Sanitizer findings abort the run.
@@ -24,9 +28,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "driver/binding/interfaces.h"
 #include "driver/core/context.h"
 #include "efi/efi.h"
 #include "sim/edid/edid_builder.h"
+#include "sim/firmware/pci_io.h"
 #include "sim/platform/platform_stand_in.h"
 #include "tests/support/rig.h"
 
@@ -107,10 +113,15 @@ class Run {
       Finish(false);
       return;
     }
+    const uint16_t command = rig_->adapter().Command();
+    const uint64_t attributes = fw.PciIoOf(rig_->controller())->attributes();
     EFI_STATUS start = rig_->Connect();
     CheckInterfaces("Start");
     if (EFI_ERROR(start) && Uga() == nullptr) {
       ExpectNothingLeft("a failed Start");
+      if (rig_->adapter().Command() != command || fw.PciIoOf(rig_->controller())->attributes() != attributes) {
+        Problem("a failed Start left the command register or the attributes changed");
+      }
     }
     if (Uga() != nullptr) Drive();
     Finish(true);
@@ -191,6 +202,8 @@ class Run {
   // Stop, or the platform's release; a refusal must leave everything in
   // place for the next attempt, which must then succeed.
   void Stop() {
+    const std::string shown = Shown();
+    const bool in_sync = rig_->adapter().Watch(kt270::Connector::kDigital).sync == kt270::Sync::kInSync;
     for (int attempt = 0; attempt < 2; ++attempt) {
       EFI_STATUS status;
       if (release_ && Display() != nullptr) {
@@ -209,7 +222,42 @@ class Run {
         return;
       }
       ExpectFullyStarted();
+      if (Shown() != shown) Problem("a failed Stop changed the outputs: " + Shown() + " was " + shown);
+      if (in_sync) ExpectBltShown();
     }
+  }
+
+  // The outputs and CRTCs as the model decodes them, and the monitor.
+  std::string Shown() const {
+    const kt270::Adapter& a = rig_->adapter();
+    std::string text;
+    for (unsigned o = 0; o < 4; ++o) {
+      kt270::OutputState out = a.DecodeOutput(static_cast<kt270::Output>(o));
+      text += "output" + std::to_string(o) + (out.enabled ? " on from " + std::to_string(out.source) : " off") + "; ";
+    }
+    for (unsigned c = 0; c < 2; ++c) {
+      kt270::CrtcState crtc = a.DecodeCrtc(c);
+      text += "crtc" + std::to_string(c + 1) + (crtc.running ? " " : " stopped ") + std::to_string(crtc.h_active) +
+              "x" + std::to_string(crtc.v_active) + " from " + std::to_string(crtc.source_width) + "x" +
+              std::to_string(crtc.source_height) + "; ";
+    }
+    kt270::MonitorView v = a.Watch(kt270::Connector::kDigital);
+    return text + "monitor " + v.reason + " " + std::to_string(v.width) + "x" + std::to_string(v.height);
+  }
+
+  // A fill in the top left corner of the mode is what the monitor shows.
+  void ExpectBltShown() {
+    EFI_UGA_DRAW_PROTOCOL* uga = Uga();
+    if (uga == nullptr) return;
+    EFI_UGA_PIXEL colour = {0x33, 0x22, 0x11, 0};
+    EFI_STATUS status = uga->Blt(uga, &colour, EfiUgaVideoFill, 0, 0, 0, 0, 8, 8, 0);
+    kt270::MonitorView v = rig_->adapter().Watch(kt270::Connector::kDigital);
+    std::vector<uint32_t> picture(static_cast<size_t>(v.width) * v.height);
+    uint32_t w = 0, h = 0;
+    bool shown = !EFI_ERROR(status) && !picture.empty() &&
+                 rig_->adapter().RenderView(kt270::Connector::kDigital, picture.data(), picture.size(), &w, &h) &&
+                 picture[0] == 0x112233;
+    if (!shown) Problem("after a failed Stop a Blt does not reach the screen (" + sim::StatusName(status) + ")");
   }
 
   bool InjectedIs(const char* member) const {
@@ -240,9 +288,12 @@ class Run {
   void ExpectFullyStarted() {
     sim::Firmware& fw = rig_->fw();
     EFI_UGA_DRAW_PROTOCOL* uga = Uga();
-    if (uga == nullptr || Config() == nullptr || Display() == nullptr) {
-      Problem("a failed Stop took interfaces away");
-      return;
+    // Both scenarios have the platform services: every row is installed.
+    for (UINTN i = 0; i < kDriverInterfaceCount; ++i) {
+      if (fw.Interface(rig_->controller(), *kDriverInterfaces[i].Guid) == nullptr) {
+        Problem("a failed Stop took interfaces away");
+        return;
+      }
     }
     auto* context = reinterpret_cast<ADAPTER_CONTEXT*>(reinterpret_cast<uint8_t*>(uga) - offsetof(ADAPTER_CONTEXT, UgaDraw));
     if (!fw.IsLiveBlock(context) || context->Signature != ADAPTER_CONTEXT_SIGNATURE) {
@@ -259,17 +310,11 @@ class Run {
   // Every interface of the driver on the controller lies in a live context.
   void CheckInterfaces(const char* after) {
     sim::Firmware& fw = rig_->fw();
-    struct Member {
-      const EFI_GUID* guid;
-      size_t offset;
-    };
-    const Member members[] = {{&kEfiUgaDrawProtocolGuid, offsetof(ADAPTER_CONTEXT, UgaDraw)},
-                              {&kConfigInterfaceGuid, offsetof(ADAPTER_CONTEXT, ConfigInterface)},
-                              {&kDisplayInterfaceGuid, offsetof(ADAPTER_CONTEXT, DisplayInterface)}};
-    for (const Member& m : members) {
-      void* interface = fw.Interface(rig_->controller(), *m.guid);
+    for (UINTN i = 0; i < kDriverInterfaceCount; ++i) {
+      const DRIVER_INTERFACE& m = kDriverInterfaces[i];
+      void* interface = fw.Interface(rig_->controller(), *m.Guid);
       if (interface == nullptr) continue;
-      if (!fw.IsLiveBlock(static_cast<uint8_t*>(interface) - m.offset)) {
+      if (!fw.IsLiveBlock(static_cast<uint8_t*>(interface) - m.Offset)) {
         Problem(std::string("after ") + after + " an interface points into freed memory");
       }
     }

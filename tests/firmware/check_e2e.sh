@@ -262,4 +262,5 @@ else
   fail "no screendump converted ($work/screen.info missing)"
 fi
 
+source "$fw_dir/check_reconnect.sh"
 checks_end show_console

@@ -19,6 +19,8 @@ echo "KT-E2E screen"
 echo -on
 KtE2e.efi -screen
 echo -off
+echo "KT-E2E reconnect"
+KtE2e.efi -reconnect
 echo "KT-E2E shutdown"
 KtE2e.efi -shutdown
 reset -s

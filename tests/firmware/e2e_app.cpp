@@ -19,11 +19,14 @@
 //   KtE2e.efi -screen         copies what the monitor shows onto the
 //                             firmware's own display and waits for a key
 //                             (the host takes the screenshot meanwhile)
+//   KtE2e.efi -reconnect      every handle disconnected, then connected
+//                             recursively twice (e2e_reconnect.h)
 //   KtE2e.efi -shutdown       ResetSystem(EfiResetShutdown)
 #include "efi/efi.h"
 #include "sim/adapter/kt270_model.h"
 #include "tests/firmware/app_support.h"
 #include "tests/firmware/debugcon.h"
+#include "tests/firmware/e2e_reconnect.h"
 #include "tests/firmware/e2e_scenario.h"
 #include "tests/firmware/efi_extra.h"
 #include "tests/firmware/kt_virt.h"
@@ -809,6 +812,7 @@ extern "C" EFI_STATUS EFIAPI E2eEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* 
                      : app::HasArgument(self, "-screen")  ? "screen"
                      : app::HasArgument(self, "-configure") ? "configure"
                      : app::HasArgument(self, "-console") ? "console"
+                     : app::HasArgument(self, "-reconnect") ? "reconnect"
                                                           : "all";
   gPictures = app::HasArgument(self, "-pictures");
   JsonLine("begin").Str("app", "KtE2e").Str("mode", mode).Num("tsc_mhz", gTscPerUs).Emit();
@@ -829,7 +833,9 @@ extern "C" EFI_STATUS EFIAPI E2eEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* 
       .Emit();
   EFI_STATUS result = EFI_NOT_FOUND;
   if (gVirt && gBinding) {
-    if (mode[0] == 's') {
+    if (mode[0] == 'r') {
+      result = e2e::RunReconnect(ImageHandle, SystemTable, gVirt, gBinding);
+    } else if (mode[0] == 's') {
       result = RunScreen();
     } else {
       e2e::Scenario* s = LoadScenario(self);

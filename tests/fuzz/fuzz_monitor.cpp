@@ -31,14 +31,6 @@ const Mode kModes[] = {
     {720, 400, 70},  {1680, 1050, 60}, {1920, 1080, 60}, {1920, 1200, 60}, {1366, 768, 60},
     {1440, 900, 60}, {1600, 1200, 60}, {832, 624, 75},   {2560, 1440, 60}, {800, 600, 50},
 };
-// Sizes of the built-in mode list, which a display without a timing of its
-// own is driven with.
-// The rasters of the built-in rows; rows 17 and 18 are the television
-// encoder's, which a display whose EDID declares them (byte 37 bits 6 and
-// 5) is given by design, whatever its connector.
-const Mode kListSizes[] = {{800, 600, 0},  {640, 480, 0}, {720, 400, 0},  {1280, 1024, 0}, {1024, 768, 0},
-                           {832, 624, 0},  {1152, 870, 0}, {2262, 482, 0}, {2768, 576, 0}};
-
 const EFI_GUID kPlatformInfoKey = {0x2AA9D6C6, 0xE6A9, 0x4D10, {0xAF, 0xC7, 0x8F, 0xA7, 0x69, 0xEA, 0x0E, 0x74}};
 const EFI_GUID kSelectKey = {0xD2C9944A, 0x0F9D, 0x4649, {0x95, 0x4F, 0x86, 0x2C, 0x14, 0x06, 0xF3, 0x20}};
 const EFI_GUID kEdidKey = {0xD704179F, 0xF181, 0x4ED9, {0x87, 0xF7, 0x77, 0x01, 0x88, 0xEA, 0xE6, 0xB2}};
@@ -49,64 +41,138 @@ const uint32_t kEntryOfConnector[kt270::kConnectorCount] = {0, 1, 2, 3};
 
 constexpr size_t kMaxImage = 32768;
 
-// Whether the first detailed timing keeps its sync pulse inside its
-// blanking. One that does not is programmed as the EDID gives it, the
-// blank words wrapping in 16 bits as the CRTC counts them, so its raster
-// says nothing about the display's size.
-bool SelfConsistent(const uint8_t* d) {
-  uint32_t h_active = d[2] + ((d[4] & 0xF0u) << 4), h_blank = d[3] + ((d[4] & 0x0Fu) << 8);
-  uint32_t v_active = d[5] + ((d[7] & 0xF0u) << 4), v_blank = d[6] + ((d[7] & 0x0Fu) << 8);
-  uint32_t h_offset = d[8] + ((d[11] & 0xC0u) << 2);
-  uint32_t v_offset = (d[10] >> 4) + ((d[11] & 0x0Cu) << 2);
-  if ((d[17] & 0x80) != 0) {  // the driver doubles the field's lines
-    v_active *= 2;
-    v_offset = 2 * v_offset + 1;
-  }
-  return h_offset <= h_blank && v_offset <= v_blank && h_active + h_blank <= 0xFFFF && v_active + v_blank <= 0xFFFF;
+// The built-in mode list, in the order a request is matched against it,
+// with the blank words (W1, W3) of its timing rows: the raster a row gives
+// is what they decode to.
+struct Row {
+  uint32_t width, height, refresh, h_blank, v_blank;
+};
+const Row kRows[19] = {
+    {800, 600, 60, 0x00D803F8, 0x001B0273},   {800, 600, 56, 0x00C803E8, 0x00180270},
+    {640, 480, 75, 0x80B80338, 0x001301F3},   {640, 480, 72, 0x80A80328, 0x001F01FF},
+    {640, 480, 67, 0x80A00320, 0x002A020A},   {640, 480, 60, 0x80900310, 0x00230203},
+    {720, 400, 88, 0x00080010, 0x00000001},   {720, 400, 70, 0x00080010, 0x00000001},
+    {1280, 1024, 75, 0x01880688, 0x00290429}, {1024, 768, 75, 0x01100510, 0x001F031F},
+    {1024, 768, 70, 0x81180518, 0x00230323},  {1024, 768, 60, 0x81280528, 0x00230323},
+    {1024, 768, 87, 0x00E004E0, 0x00300330},  {832, 624, 75, 0x81200460, 0x002A029A},
+    {800, 600, 75, 0x00F00410, 0x00180270},   {800, 600, 72, 0x00B803D8, 0x001D0275},
+    {1152, 870, 75, 0x81100590, 0x002A0390},  {800, 600, 60, 0x819D0A73, 0x0029020B},
+    {800, 600, 50, 0x82390D09, 0x002B026B},
+};
+constexpr unsigned kTv60Row = 17, kTv50Row = 18;
+
+struct Raster {
+  uint32_t width, height;
+  bool operator==(const Raster& o) const { return width == o.width && height == o.height; }
+};
+
+// The active size a CRTC shows for a blank word: start minus end, as the
+// CRTC counts them (end in bits 30..16, start in bits 15..0).
+uint32_t Active(uint32_t blank_word) {
+  const uint32_t end = (blank_word >> 16) & 0x7FFF, start = blank_word & 0xFFFF;
+  return start > end ? start - end : 0;
+}
+Raster RowRaster(unsigned row) { return {Active(kRows[row].h_blank), Active(kRows[row].v_blank)}; }
+
+// The EDID bit that declares each row: bytes 35 and 36 bit by bit, then
+// byte 37 bits 7, 6 and 5.
+bool Declares(const uint8_t* e, unsigned row) {
+  if (row < 16) return (e[35 + row / 8] >> (row % 8)) & 1;
+  return (e[37] >> (7 - (row - 16))) & 1;
 }
 
-// The first detailed timing's active size as a display reports it, from the
-// block the driver read (8-pixel columns, interlaced fields doubled).
-bool NativeSize(const std::vector<uint8_t>& block, uint32_t* width, uint32_t* height) {
-  if (block.size() < 72) return false;
-  const uint8_t* d = block.data() + 54;
-  *width = (d[2] + ((d[4] & 0xF0u) << 4)) & ~7u;
-  *height = d[5] + ((d[7] & 0xF0u) << 4);
-  if ((d[17] & 0x80) != 0) *height *= 2;
+// The first detailed timing as the CRTC is given it: blank end e = blank -
+// sync offset in 16 bits, blank word e << 16 | (e + active), the width in
+// 8-pixel characters, an interlaced field doubled to its frame. None for an
+// analogue display without separate sync, or without clock or size.
+bool OwnRaster(const uint8_t* e, Raster* raster) {
+  const uint8_t* d = e + 54;
+  const bool digital = (e[20] & 0x80) != 0, separate = (d[17] & 0x18) == 0x18;
+  if (!digital && !separate) return false;
+  const uint32_t clock = d[0] | d[1] << 8;
+  const uint32_t h_active = (d[2] + ((d[4] & 0xF0u) << 4)) & ~7u, h_blank = d[3] + ((d[4] & 0x0Fu) << 8);
+  const uint32_t h_offset = d[8] + ((d[11] & 0xC0u) << 2);
+  uint32_t v_active = d[5] + ((d[7] & 0xF0u) << 4), v_offset = (d[10] >> 4) + ((d[11] & 0x0Cu) << 2);
+  const uint32_t v_blank = d[6] + ((d[7] & 0x0Fu) << 8);
+  if ((d[17] & 0x80) != 0) {
+    v_active = (2 * v_active) & 0xFFFF;
+    v_offset = (2 * v_offset + 1) & 0xFFFF;
+  }
+  if (clock == 0 || h_active == 0 || v_active == 0) return false;
+  const uint32_t he = (h_blank - h_offset) & 0xFFFF, ve = (v_blank - v_offset) & 0xFFFF;
+  *raster = {Active(he << 16 | (he + h_active)), Active(ve << 16 | (ve + v_active))};
   return true;
 }
 
-// Outputs that a CRTC drives must show a raster the driver can explain: the
-// mode GetMode reports, the display's own timing or a built-in list mode; a
-// running CRTC on such an output reads the surface Blt draws into, so that
-// surface must hold GetMode's size inside the frame buffer.
-void CheckOutputs(testsupport::Rig& rig, uint32_t width, uint32_t height, bool mode_set) {
-  kt270::Adapter& a = rig.adapter();
-  std::vector<Mode> allowed(std::begin(kListSizes), std::end(kListSizes));
-  allowed.push_back({width, height, 0});
-  for (const simplatform::PropertyRecord& p : rig.platform()->properties()) {
-    Mode m{};
-    if (p.name.rfind("ZEY,", 0) == 0 && p.name.find("EDID") != std::string::npos && NativeSize(p.value, &m.width, &m.height)) {
-      allowed.push_back(m);
+bool IsVendor13(const uint8_t* e) { return e[8] == 0x06 && e[9] == 0x10 && e[18] == 1 && e[19] == 3; }
+bool IsTvProduct(const uint8_t* e) { return (e[10] == 0x08 || e[10] == 0x0C) && e[11] == 0x9D; }
+
+// The rasters the driver may show for the request, by the discovery and
+// timing rules, for one monitor on channel `channel` whose base block is e
+// (null: the channel was not examined) with own timing or not. Off the list
+// and without a timing of its own the display stays on the row in force:
+// row 0, or the first row it declares, which Start lights as Graphics
+// Output's mode 0.
+void Expected(const uint8_t* e, bool has_timing, unsigned channel, const Mode& request, std::vector<Raster>* out) {
+  enum { kNone, kTaken, kTv } kind = kNone;
+  if (e != nullptr) {
+    const bool digital = (e[20] & 0x80) != 0;
+    if (channel == 1 && digital && !(IsVendor13(e) && (e[79] & 0x0F) == 0)) kind = kTaken;
+    if (kind == kNone && !digital && !IsTvProduct(e)) kind = kTaken;
+    if (kind == kNone && channel == 2 && IsVendor13(e) && IsTvProduct(e)) kind = kTv;
+  }
+  if (kind == kTv) return out->push_back(RowRaster((e[37] & 0x60) == 0x20 ? kTv50Row : kTv60Row));
+  for (unsigned row = 0; row < 19; ++row) {
+    const bool declared = kind == kTaken ? Declares(e, row) : row == 0;  // the default display: row 0
+    if (declared && kRows[row].width == request.width && kRows[row].height == request.height &&
+        kRows[row].refresh == request.refresh) {
+      return out->push_back(RowRaster(row));
     }
   }
-  bool own_timing_garbled = false;
+  // Off the list: the display's own timing (the default display's is
+  // channel 1's), else row 0.
+  Raster own{};
+  if (has_timing && (kind == kTaken || channel == 1) && OwnRaster(e, &own)) return out->push_back(own);
+  out->push_back(RowRaster(0));
+  for (unsigned row = 0; kind == kTaken && row < 19; ++row) {
+    if (Declares(e, row)) return out->push_back(RowRaster(row));
+  }
+}
+
+// Every output a running CRTC drives shows the raster the request and the
+// design's rules give (the television through its encoder); a running CRTC
+// on the first display reads the surface Blt draws into, so that surface
+// must hold GetMode's size inside the frame buffer.
+void CheckOutputs(testsupport::Rig& rig, kt270::Connector connector, bool plugged, const Mode& request,
+                  uint32_t width, uint32_t height, bool mode_set) {
+  kt270::Adapter& a = rig.adapter();
+  const unsigned channel = kt270::kConnectorChannel[static_cast<unsigned>(connector)];
+  const std::string name = channel == 1 ? "ZEY,EDIDA" : "ZEY,EDIDB";
+  const std::vector<uint8_t>* block = nullptr;
   for (const simplatform::PropertyRecord& p : rig.platform()->properties()) {
-    if (p.name.rfind("ZEY,", 0) == 0 && p.name.find("EDID") != std::string::npos && p.value.size() >= 72) {
-      own_timing_garbled |= !SelfConsistent(p.value.data() + 54);
-    }
+    if (p.name == name && p.value.size() >= 128) block = &p.value;
+  }
+  // An unread block is judged as the 0xFF bytes the buffer keeps, without
+  // a timing; a device that never answered the probe is not examined.
+  std::vector<Raster> allowed;
+  const std::vector<uint8_t> unread(128, 0xFF);
+  if (block != nullptr) {
+    Expected(block->data(), true, channel, request, &allowed);
+  } else {
+    Expected(nullptr, false, channel, request, &allowed);
+    if (plugged) Expected(unread.data(), false, channel, request, &allowed);
   }
   const kt270::Output outputs[] = {kt270::Output::kDacA, kt270::Output::kDacB, kt270::Output::kTmds};
   for (kt270::Output o : outputs) {
-    kt270::OutputState out = a.DecodeOutput(o);
-    if (!out.enabled || out.source > 1) continue;
-    kt270::CrtcState c = a.DecodeCrtc(out.source);
-    if (!c.running) continue;
-    bool known = own_timing_garbled;
-    for (const Mode& m : allowed) known |= m.width == c.h_active && m.height == c.v_active;
-    FUZZ_CHECK(known, "raster", "output %u on CRTC %u shows %ux%u; GetMode says %ux%u", static_cast<unsigned>(o),
-               out.source + 1u, c.h_active, c.v_active, width, height);
-    if (!mode_set || out.source != 0) continue;
+    unsigned crtc = 0;
+    if (!fuzz::ScanningCrtc(a, o, &crtc)) continue;
+    const kt270::CrtcState c = a.DecodeCrtc(crtc);
+    bool known = false;
+    for (const Raster& r : allowed) known |= r == Raster{c.h_active, c.v_active};
+    FUZZ_CHECK(known, "raster", "output %u on CRTC %u shows %ux%u; the request %ux%u@%u gives %ux%u",
+               static_cast<unsigned>(o), crtc + 1u, c.h_active, c.v_active, request.width, request.height,
+               request.refresh, allowed[0].width, allowed[0].height);
+    if (!mode_set || crtc != 0) continue;
     const uint64_t end = c.surface_base + static_cast<uint64_t>(c.pitch_bytes) * height;
     FUZZ_CHECK(c.pitch_bytes >= 4ull * width && end <= a.FrameBufferSize(), "surface",
                "GetMode %ux%u on a surface at 0x%X with pitch %u bytes (frame buffer %u bytes)", width, height,
@@ -194,7 +260,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
              "SetMode(%u, %u) returned %s", mode.width, mode.height, fuzz::StatusText(status).c_str());
   UINT32 w = 0, h = 0, depth = 0, refresh = 0;
   FUZZ_CHECK(uga->GetMode(uga, &w, &h, &depth, &refresh) == EFI_SUCCESS, "getmode", "GetMode failed");
-  CheckOutputs(rig, w, h, status == EFI_SUCCESS);
+  CheckOutputs(rig, connector, !image.empty(), mode, w, h, status == EFI_SUCCESS);
   fuzz::CheckScanout(rig.adapter(), "after SetMode");
   watch.Check("after SetMode");
 

@@ -103,13 +103,22 @@ void AccessWatch::Check(const char* when) const {
              static_cast<unsigned long long>(s.engine_clipped));
 }
 
+bool ScanningCrtc(const kt270::Adapter& a, kt270::Output o, unsigned* crtc) {
+  const kt270::OutputState out = a.DecodeOutput(o);
+  if (!out.enabled) return false;
+  unsigned source = out.source;
+  if (o == kt270::Output::kDacB && source == 2) source = a.DecodeOutput(kt270::Output::kTv).source;
+  if (source > 1) return false;
+  *crtc = source;
+  return a.DecodeCrtc(source).running;
+}
+
 void CheckScanout(const kt270::Adapter& a, const char* when) {
   const kt270::Output outputs[] = {kt270::Output::kDacA, kt270::Output::kDacB, kt270::Output::kTmds};
   for (kt270::Output o : outputs) {
-    const kt270::OutputState out = a.DecodeOutput(o);
-    if (!out.enabled || out.source > 1) continue;
-    const kt270::CrtcState c = a.DecodeCrtc(out.source);
-    if (!c.running) continue;
+    unsigned crtc = 0;
+    if (!ScanningCrtc(a, o, &crtc)) continue;
+    const kt270::CrtcState c = a.DecodeCrtc(crtc);
     const uint64_t end = c.surface_base + static_cast<uint64_t>(c.pitch_bytes) * c.source_height;
     FUZZ_CHECK(end <= a.FrameBufferSize() && c.pitch_bytes >= static_cast<uint64_t>(c.source_width) * c.bpp / 8,
                "scanout",

@@ -82,8 +82,12 @@ class AccessWatch {
   kt270::Access first_bad_{};
 };
 
-// Every output a running CRTC drives scans a surface inside the frame
-// buffer whose rows hold the CRTC's source width.
+// The running CRTC an enabled output shows (DAC B on the TV encoder: the
+// encoder's source), or false.
+bool ScanningCrtc(const kt270::Adapter& adapter, kt270::Output output, unsigned* crtc);
+
+// Every output a running CRTC drives (the television included) scans a
+// surface inside the frame buffer whose rows hold the CRTC's source width.
 void CheckScanout(const kt270::Adapter& adapter, const char* when);
 
 // Disconnects and checks that the driver took everything back: pool, events,

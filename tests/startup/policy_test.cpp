@@ -143,5 +143,32 @@ TEST(Policy, WhereEverythingAnswersTheTracesAreIdentical) {
   EXPECT_LT(fast.first_set_mode_us, design.first_set_mode_us);
 }
 
+// The variable's first byte decides, whatever its size: a value longer
+// than the driver's first buffer is read again into one that holds it.
+TEST(Policy, TheVariableIsReadWhateverItsSize) {
+  const Scenario s = Scenarios()[0];
+  const RunResult design = startup::Run(s, false), fast = startup::Run(s, true);
+  ASSERT_NE(design.first_set_mode_us, fast.first_set_mode_us);
+  std::vector<uint8_t> long_on(4096, 0), long_off(9, 1);
+  long_on[0] = 2;
+  long_off[0] = 0;
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> value;
+    bool fast;
+  };
+  const Case cases[] = {
+      {"absent", {}, false},           {"one byte 1", {1}, true},        {"one byte 0", {0}, false},
+      {"nine bytes, first 1", {1, 0, 0, 0, 0, 0, 0, 0, 0}, true},     {"nine bytes, first 0", long_off, false},
+      {"4096 bytes, first 2", long_on, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunResult r = startup::Run(s, c.value);
+    EXPECT_TRUE(r.problems.empty()) << r.problems[0];
+    EXPECT_EQ(c.fast ? fast.first_set_mode_us : design.first_set_mode_us, r.first_set_mode_us);
+  }
+}
+
 }  // namespace
 }  // namespace startup

@@ -58,16 +58,20 @@ std::vector<Scenario> BenchScenarios() {
 }
 
 RunResult Run(const Scenario& scenario, bool fast, uint32_t tick_us) {
+  return Run(scenario, fast ? std::vector<uint8_t>{1} : std::vector<uint8_t>{}, tick_us);
+}
+
+RunResult Run(const Scenario& scenario, const std::vector<uint8_t>& variable, uint32_t tick_us) {
   testsupport::RigOptions options;
   options.adapter.aux_present = scenario.aux;
   options.firmware.tick_us = tick_us;
   testsupport::Rig rig(options);
   rig.InstallPlatform(true, true);
   for (const Plugged& m : scenario.monitors) rig.Plug(m.connector, m.edid, m.ddc);
-  if (fast) {
-    const uint8_t on = 1;
+  if (!variable.empty()) {
     rig.fw().SetVariable(u"QuovanFastStart", kQuovanVariableGuid,
-                         EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS, &on, 1);
+                         EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS, variable.data(),
+                         variable.size());
   }
   RunResult r;
   rig.LoadDriver();

@@ -49,6 +49,8 @@ struct RunResult {
 // tick_us: the firmware's timer tick (OVMF's is 10 ms; 1 makes every
 // timer delay as long as it asks).
 RunResult Run(const Scenario& scenario, bool fast, uint32_t tick_us = 10000);
+// The same with the start-up variable holding these bytes (none: absent).
+RunResult Run(const Scenario& scenario, const std::vector<uint8_t>& variable, uint32_t tick_us = 10000);
 
 // Timing violations and missed clocks or conditions on all three buses.
 uint32_t Violations(const RunResult& run);

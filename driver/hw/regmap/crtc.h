@@ -54,6 +54,7 @@ constexpr UINT32 SURFACE_FORMAT_BIT21 = 1u << 21;
 constexpr UINT32 CRTC_TV_CONVERSION_ENABLE = 0x6380;
 constexpr UINT32 CRTC_TV_CONVERSION_FIRST = 0x6384;
 constexpr UINT32 CRTC_TV_CONVERSION_WORDS = 12;
+constexpr UINT32 CRTC_TV_CONVERSION_STRIDE = 4;
 
 // Colour lookup tables: table 0 belongs to CRTC 1, table 1 to CRTC 2.
 constexpr UINT32 LUT_TABLE_SELECT = 0x6480;  // byte
