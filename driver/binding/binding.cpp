@@ -262,18 +262,18 @@ EFI_STATUS StopAdapter(ADAPTER_CONTEXT* Context) {
   EFI_HANDLE Controller = Context->ControllerHandle;
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
 
-  // What can fail comes first, while it can still be undone: a refused
-  // Stop leaves the adapter showing what it showed, every interface on.
-  UINT16 Command = 0;
-  if (EFI_ERROR(PciIo->Pci.Read(PciIo, EfiPciIoWidthUint16, PCI_COMMAND, 1, &Command))) return EFI_DEVICE_ERROR;
   const UINT8 Installed = Context->InstalledInterfaces;
   if (EFI_ERROR(UninstallInterfaces(Context))) return EFI_NOT_STARTED;
 
-  // The switch-off waits on the timer event, so the event outlives it.
+  // The switch-off waits on the timer event, so the event outlives it. The
+  // accesses keep the order the board was brought up with; whatever fails
+  // from here on is undone below, the displays lit again.
   ShutDownOutputs(Context);
 
+  UINT16 Command = 0;
+  EFI_STATUS Status = PciIo->Pci.Read(PciIo, EfiPciIoWidthUint16, PCI_COMMAND, 1, &Command);
   UINT16 Cleared = static_cast<UINT16>(Command & ~PCI_COMMAND_DECODE);
-  EFI_STATUS Status = PciIo->Pci.Write(PciIo, EfiPciIoWidthUint16, PCI_COMMAND, 1, &Cleared);
+  if (!EFI_ERROR(Status)) Status = PciIo->Pci.Write(PciIo, EfiPciIoWidthUint16, PCI_COMMAND, 1, &Cleared);
   if (EFI_ERROR(Status)) {
     Status = EFI_DEVICE_ERROR;
   } else {

@@ -57,12 +57,22 @@ EFI_STATUS ClearDisplaySurface(ADAPTER_CONTEXT* Context) {
   EFI_PCI_IO_PROTOCOL* PciIo = Context->PciIo;
   const UGA_MODE_RECORD& Native = Context->NativeMode[Context->CurrentDisplay];
   UINT32 Pitch = (UINT32)((Native.HorizontalResolution + 255) & ~255ull);
+  UINT32 Height = (UINT32)Native.VerticalResolution;
+  // The fill's lines are wider than the surface's (256 pixels against 256
+  // bytes): under a raster that nearly fills the aperture, or one that
+  // never fitted, they would run past its end. Only the lines the aperture
+  // holds are filled; a surface that fits lies within them.
+  if (Context->FrameBufferSize != 0 && Pitch != 0) {
+    UINT64 Room = Context->FrameBufferSize > CRTC1_SURFACE_BASE ? Context->FrameBufferSize - CRTC1_SURFACE_BASE : 0;
+    UINT64 Lines = Room / (static_cast<UINT64>(Pitch) * 4);
+    if (Height > Lines) Height = static_cast<UINT32>(Lines);
+  }
 
   RegWrite32(PciIo, ENGINE_FILL_COLOUR, 0);
   // CRTC 1's surface, whichever CRTC the display is on.
   RegWrite32(PciIo, ENGINE_DEST_OFFSET, CRTC1_SURFACE_BASE);
   RegWrite32(PciIo, ENGINE_DEST_PITCH, Pitch * 4);
-  EngineFillRect(Context, 0, 0, Pitch, (UINT32)Native.VerticalResolution);
+  EngineFillRect(Context, 0, 0, Pitch, Height);
   return EFI_SUCCESS;
 }
 

@@ -424,6 +424,27 @@ TEST(ClearDisplaySurface, FillsWholeLinesOfTheNativeWidth) {
   }
 }
 
+// A native raster whose 256-pixel lines outgrow the aperture (the surface
+// itself fits, or never did): the clear stops at the aperture's end.
+TEST(ClearDisplaySurface, StopsAtTheEndOfTheAperture) {
+  EngineBench bench;
+  ADAPTER_CONTEXT* c = bench.context();
+  c->FrameBufferSize = bench.adapter().FrameBufferSize();
+  const uint64_t lines = (c->FrameBufferSize - 0x10000) / (4096 * 4);
+  struct {
+    uint64_t width, height, filled;
+  } cases[] = {{3944, 2064, lines}, {3944, lines, lines}, {1680, 1050, 1050}};
+  for (const auto& k : cases) {
+    c->NativeMode[0] = {k.width, k.height, 32, 60, 0, {}};
+    bench.Clear();
+    const uint64_t clipped = bench.adapter().stats().engine_clipped;
+    EXPECT_EQ(EFI_SUCCESS, ClearDisplaySurface(c));
+    const uint64_t pitch = (k.width + 255) & ~255ull;
+    EXPECT_EQ(std::vector<uint64_t>{(pitch << 16) | k.filled}, bench.WritesTo(0x1598)) << k.width << "x" << k.height;
+    EXPECT_EQ(bench.adapter().stats().engine_clipped, clipped);
+  }
+}
+
 TEST(ShutDownOutputs, EveryOutputAndBothCrtcsOff) {
   EngineBench bench;
   bench.Plug(Connector::kAnalogA, EdidBuilder().Established(35, 0).Build());
