@@ -10,7 +10,8 @@
 //     the outputs as they were and a Blt that reaches the screen; the next
 //     Stop succeeds and leaves nothing;
 //   - no interface of the driver ever stays on freed memory (the driver's
-//     own table of what it installs says where each one lies).
+//     own table of what it installs says where each one lies);
+//   - a failed Graphics Output SetMode leaves its mode record as it was.
 // The one thing allowed to stay is what a firmware refused to free or close
 // (FreePool, CloseEvent), which the driver must then report on StdErr.
 // Sanitizer findings abort the run.
@@ -155,6 +156,7 @@ class Run {
     Step("SetMode", [&] { return Uga()->SetMode(Uga(), 800, 600, 32, 60); });
     UINT32 w, h, d, r;
     Step("GetMode", [&] { return Uga()->GetMode(Uga(), &w, &h, &d, &r); });
+    DriveGraphicsOutput(pixels.data());
 
     UINT64 address;
     UINT32 size, row, width, height, bpp;
@@ -179,6 +181,55 @@ class Run {
       SetInfo(kPanelKey, panel, sizeof panel);
     }
     Stop();
+  }
+
+  EFI_GRAPHICS_OUTPUT_PROTOCOL* Gop() {
+    return static_cast<EFI_GRAPHICS_OUTPUT_PROTOCOL*>(
+        rig_->fw().Interface(rig_->controller(), kEfiGraphicsOutputProtocolGuid));
+  }
+
+  // Graphics Output as a loader uses it: the list, a mode set (the failed
+  // one must leave the record as it was), every Blt, and the EDID it reads.
+  void DriveGraphicsOutput(EFI_UGA_PIXEL* pixels) {
+    if (Gop() == nullptr) return;
+    auto* buffer = reinterpret_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL*>(pixels);
+    for (UINT32 mode = 0; mode < 2; ++mode) {
+      Step("QueryMode", [&] {
+        UINTN size = 0;
+        EFI_GRAPHICS_OUTPUT_MODE_INFORMATION* info = nullptr;
+        EFI_STATUS status = Gop()->QueryMode(Gop(), mode, &size, &info);
+        // The caller's block; freed past the boot services, so no call of
+        // the test's own is counted or failed.
+        if (!EFI_ERROR(status)) rig_->fw().FreePool(info);
+        return status;
+      });
+    }
+    for (UINT32 mode : {1u, 0u}) {
+      const EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE before = *Gop()->Mode;
+      const EFI_GRAPHICS_OUTPUT_MODE_INFORMATION info = *before.Info;
+      Step("GOP SetMode", [&] {
+        EFI_STATUS status = Gop()->SetMode(Gop(), mode);
+        const EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE* after = Gop() != nullptr ? Gop()->Mode : nullptr;
+        if (EFI_ERROR(status) && after != nullptr &&
+            (after->Mode != before.Mode || after->FrameBufferSize != before.FrameBufferSize ||
+             std::memcmp(after->Info, &info, sizeof info) != 0)) {
+          Problem("a failed Graphics Output SetMode changed the mode record");
+        }
+        return status;
+      });
+    }
+    for (int op = 0; op < EfiGraphicsOutputBltOperationMax; ++op) {
+      Step("GOP Blt", [&] {
+        UINTN from = op == EfiBltVideoToBltBuffer ? 40 : 0, to = op == EfiBltVideoToBltBuffer ? 0 : 40;
+        return Gop()->Blt(Gop(), buffer, static_cast<EFI_GRAPHICS_OUTPUT_BLT_OPERATION>(op), from, from, to, to, 16,
+                          16, 0);
+      });
+    }
+    auto* edid = static_cast<EFI_EDID_ACTIVE_PROTOCOL*>(rig_->fw().Interface(rig_->controller(),
+                                                                             kEfiEdidActiveProtocolGuid));
+    if (edid != nullptr && edid->SizeOfEdid != 0 && !rig_->fw().IsLiveBlock(edid->Edid)) {
+      Problem("EDID Active names memory that is not a live pool block");
+    }
   }
 
   void Step(const char* name, const std::function<EFI_STATUS()>& call) {
