@@ -1,10 +1,15 @@
 // Blt after a successful SetMode, with any operation, coordinates, sizes,
-// Delta and a caller's buffer of exactly the size the arguments imply.
+// Delta and a caller's buffer of exactly the size the arguments imply,
+// through UGA Draw or through Graphics Output.
 //
-// Input: a mode byte (a row of kModes), then calls: the operation (u8,
-// modulo 6), SourceX, SourceY, DestinationX, DestinationY, Width, Height and
-// Delta (u64 each), a buffer byte (bit 0: pass a null buffer) and a seed
-// byte for the caller's pixels.
+// Input: a mode byte (bit 7 clear: UGA Draw, the low bits a row of kModes;
+// set: Graphics Output, the low bits a mode number modulo MaxMode), then
+// calls: the operation (u8, modulo 6), SourceX, SourceY, DestinationX,
+// DestinationY, Width, Height and Delta (u64 each), a buffer byte (bit 0:
+// pass a null buffer) and a seed byte for the caller's pixels. Through
+// Graphics Output operation 5 is a SetMode of mode seed modulo MaxMode.
+// After every Graphics Output SetMode the record must name the mode, say
+// what QueryMode says of it and describe a surface inside the aperture.
 //
 // The UGA Draw contract lets the driver assume the buffer holds every row it
 // is told about; calls whose arguments claim more than kMaxBuffer are
@@ -14,6 +19,8 @@
 #include <cstring>
 #include <vector>
 
+#include "efi/efi_graphics_output.h"
+#include "efi/efi_guids.h"
 #include "efi/efi_uga_draw.h"
 #include "tests/fuzz/harness.h"
 #include "sim/edid/edid_builder.h"
@@ -113,10 +120,12 @@ void CheckFrameBuffer(const std::vector<uint8_t>& before, const uint8_t* after, 
 // screen's pixels, or the source rectangle as it was before the copy; and
 // for a read, the caller's buffer unchanged outside the rectangle.
 void CheckPixels(unsigned op, const uint8_t* before, const uint8_t* after, const Rect& screen,
-                 const std::vector<uint8_t>& caller, const uint8_t* buffer, const Rect& mine, uint64_t sx, uint64_t sy) {
+                 const std::vector<uint8_t>& caller, const uint8_t* buffer, const Rect& mine, uint64_t sx, uint64_t sy,
+                 bool gop) {
   uint32_t fill = 0;
   if (op == EfiUgaVideoFill) {
-    const uint8_t* p = caller.data() + (sy * mine.w + sx) * 4;  // pixels count Width per row here
+    // UGA counts Width pixels per row here; Graphics Output takes the first.
+    const uint8_t* p = caller.data() + (gop ? 0 : (sy * mine.w + sx) * 4);
     fill = static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[0];
   }
   const Rect source{screen.base, screen.pitch, sx, sy, screen.w, screen.h};
@@ -150,11 +159,37 @@ void CheckPixels(unsigned op, const uint8_t* before, const uint8_t* after, const
   }
 }
 
+// SetMode(number) through Graphics Output, and what its record must say.
+void SetGopMode(sim::Firmware& fw, EFI_GRAPHICS_OUTPUT_PROTOCOL* gop, UINT32 number, uint64_t bar0, uint64_t fb_size) {
+  EFI_STATUS status = gop->SetMode(gop, number);
+  FUZZ_CHECK(status == EFI_SUCCESS, "gop-setmode", "Graphics Output SetMode(%u) of %u modes returned %s", number,
+             gop->Mode->MaxMode, fuzz::StatusText(status).c_str());
+  UINTN size = 0;
+  EFI_GRAPHICS_OUTPUT_MODE_INFORMATION* info = nullptr;
+  status = gop->QueryMode(gop, number, &size, &info);
+  FUZZ_CHECK(status == EFI_SUCCESS && info != nullptr, "gop-query", "QueryMode(%u) returned %s", number,
+             fuzz::StatusText(status).c_str());
+  const EFI_GRAPHICS_OUTPUT_PROTOCOL_MODE* m = gop->Mode;
+  FUZZ_CHECK(m->Mode == number && std::memcmp(m->Info, info, sizeof *info) == 0, "gop-record",
+             "after SetMode(%u) the record names mode %u, %ux%u pitch %u, where QueryMode says %ux%u pitch %u",
+             number, m->Mode, m->Info->HorizontalResolution, m->Info->VerticalResolution, m->Info->PixelsPerScanLine,
+             info->HorizontalResolution, info->VerticalResolution, info->PixelsPerScanLine);
+  const uint64_t bytes = uint64_t{m->Info->PixelsPerScanLine} * 4 * m->Info->VerticalResolution;
+  FUZZ_CHECK(m->FrameBufferSize == bytes && m->FrameBufferBase >= bar0 &&
+                 m->FrameBufferBase - bar0 + m->FrameBufferSize <= fb_size,
+             "gop-frame-buffer", "mode %u: %llu bytes at 0x%llX, the aperture %llu bytes at 0x%llX", number,
+             static_cast<unsigned long long>(m->FrameBufferSize), static_cast<unsigned long long>(m->FrameBufferBase),
+             static_cast<unsigned long long>(fb_size), static_cast<unsigned long long>(bar0));
+  if (info != nullptr) fw.FreePool(info);  // the caller's block
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);
-  const Mode mode = kModes[in.U8() % kModeCount];
+  const uint8_t mode_byte = in.U8();
+  const bool through_gop = (mode_byte & 0x80) != 0;
+  const Mode mode = kModes[mode_byte % kModeCount];
 
   // 16 MiB holds every surface of kModes; a smaller aperture than the
   // board's keeps each run's snapshot and comparison short.
@@ -167,14 +202,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   rig.Plug(kt270::Connector::kDigital, Monitor());
   FUZZ_CHECK(rig.Connect() == EFI_SUCCESS, "connect", "Connect failed");
   EFI_UGA_DRAW_PROTOCOL* uga = rig.uga_draw();
-  EFI_STATUS status = uga->SetMode(uga, mode.width, mode.height, 32, mode.refresh);
-  FUZZ_CHECK(status == EFI_SUCCESS, "setmode", "SetMode(%u, %u) returned %s", mode.width, mode.height,
-             fuzz::StatusText(status).c_str());
+  auto* gop = static_cast<EFI_GRAPHICS_OUTPUT_PROTOCOL*>(
+      rig.fw().Interface(rig.controller(), kEfiGraphicsOutputProtocolGuid));
+  kt270::Adapter& a = rig.adapter();
+  const uint64_t fb_size = a.FrameBufferSize();
+  uint64_t bar0 = 0, bar0_size = 0;
+  bool io = false;
+  a.BarRange(0, &bar0, &bar0_size, &io);
+  EFI_STATUS status = EFI_SUCCESS;
+  if (through_gop) {
+    FUZZ_CHECK(gop != nullptr && gop->Mode->MaxMode > 0, "gop", "no Graphics Output mode");
+    SetGopMode(rig.fw(), gop, (mode_byte & 0x7F) % gop->Mode->MaxMode, bar0, fb_size);
+  } else {
+    status = uga->SetMode(uga, mode.width, mode.height, 32, mode.refresh);
+    FUZZ_CHECK(status == EFI_SUCCESS, "setmode", "SetMode(%u, %u) returned %s", mode.width, mode.height,
+               fuzz::StatusText(status).c_str());
+  }
 
   UINT32 mode_w = 0, mode_h = 0, depth = 0, refresh = 0;
   uga->GetMode(uga, &mode_w, &mode_h, &depth, &refresh);
-  kt270::Adapter& a = rig.adapter();
-  const uint64_t fb_size = a.FrameBufferSize();
   static std::vector<uint8_t> before;
   before.resize(fb_size);
   for (unsigned n = 0; n < kMaxCalls && in.remaining() > 0; ++n) {
@@ -183,17 +229,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint64_t w = in.U64(), h = in.U64(), delta = in.U64();
     const bool null_buffer = in.Bool();
     const uint8_t seed = in.U8();
+    if (through_gop && op == 5) {
+      SetGopMode(rig.fw(), gop, seed % gop->Mode->MaxMode, bar0, fb_size);
+      uga->GetMode(uga, &mode_w, &mode_h, &depth, &refresh);
+      continue;
+    }
 
     uint64_t implied = 0;
-    if (!null_buffer && !ImpliedSize(op, sx, sy, dx, dy, w, h, delta, &implied)) continue;
+    if (!null_buffer && through_gop && op == EfiUgaVideoFill) {
+      implied = 4;
+    } else if (!null_buffer && !ImpliedSize(op, sx, sy, dx, dy, w, h, delta, &implied)) {
+      continue;
+    }
     if (implied > kMaxBuffer) continue;
     fuzz::Buffer buffer(null_buffer ? 0 : implied);
     for (size_t i = 0; i < buffer.size; ++i) buffer.data[i] = static_cast<uint8_t>(seed + i * 7);
     const std::vector<uint8_t> caller(buffer.data, buffer.data + buffer.size);
 
     std::memcpy(before.data(), a.FrameBuffer(), fb_size);
-    status = uga->Blt(uga, null_buffer ? nullptr : reinterpret_cast<EFI_UGA_PIXEL*>(buffer.data),
-                      static_cast<EFI_UGA_BLT_OPERATION>(op), sx, sy, dx, dy, w, h, delta);
+    if (through_gop) {
+      status = gop->Blt(gop, null_buffer ? nullptr : reinterpret_cast<EFI_GRAPHICS_OUTPUT_BLT_PIXEL*>(buffer.data),
+                        static_cast<EFI_GRAPHICS_OUTPUT_BLT_OPERATION>(op), sx, sy, dx, dy, w, h, delta);
+    } else {
+      status = uga->Blt(uga, null_buffer ? nullptr : reinterpret_cast<EFI_UGA_PIXEL*>(buffer.data),
+                        static_cast<EFI_UGA_BLT_OPERATION>(op), sx, sy, dx, dy, w, h, delta);
+    }
     FUZZ_CHECK(status == EFI_SUCCESS || status == EFI_INVALID_PARAMETER || status == EFI_DEVICE_ERROR, "status",
                "Blt op %u returned %s", op, fuzz::StatusText(status).c_str());
     FUZZ_CHECK(status == EFI_SUCCESS || std::memcmp(before.data(), a.FrameBuffer(), fb_size) == 0, "refused-changed",
@@ -220,7 +280,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       CheckFrameBuffer(before, a.FrameBuffer(), fb_size, op == EfiUgaVideoToBltBuffer ? nullptr : &screen, op);
       const uint64_t row = delta == 0 ? w * 4 : delta;
       const Rect mine{0, row, op == EfiUgaVideoToBltBuffer ? dx : sx, op == EfiUgaVideoToBltBuffer ? dy : sy, w, h};
-      CheckPixels(op, before.data(), a.FrameBuffer(), screen, caller, buffer.data, mine, sx, sy);
+      CheckPixels(op, before.data(), a.FrameBuffer(), screen, caller, buffer.data, mine, sx, sy, through_gop);
     }
   }
   watch.Check("after the Blt calls");

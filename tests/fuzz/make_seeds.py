@@ -163,6 +163,12 @@ def blt_seeds():
           blt_call(2, 0, 0, 0, 0, 2**63, 1, 0) + blt_call(3, 0, 0, 2**64 - 10, 0, 20, 1, 0))
     write("blt", "bad-op", bytes([0]) + blt_call(4, 0, 0, 0, 0, 1, 1, 0) + blt_call(0, 0, 0, 0, 0, 0, 1, 0))
     write("blt", "null-buffer", bytes([2]) + blt_call(2, 0, 0, 0, 0, 4, 4, 0, buffer_kind=1))
+    # Graphics Output (mode byte bit 7): its own modes, SetMode as op 5.
+    write("blt", "gop-fill-then-modes", bytes([0x80]) + blt_call(0, 9, 9, 10, 20, 100, 50, 0) +
+          blt_call(5, 0, 0, 0, 0, 0, 0, 0, seed=3) + blt_call(2, 0, 0, 100, 100, 64, 32, 0) +
+          blt_call(5, 0, 0, 0, 0, 0, 0, 0, seed=6) + blt_call(3, 0, 0, 30, 40, 50, 50, 0))
+    write("blt", "gop-scaled-read", bytes([0x85]) + blt_call(1, 5, 7, 1, 2, 30, 10, 0) +
+          blt_call(0, 0, 0, 0, 0, 0, 1, 0) + blt_call(2, 0, 0, 0, 0, 4, 4, 0, buffer_kind=1))
 
 
 # ---------------------------------------------------------------- platform
