@@ -88,7 +88,7 @@ for c in $configs; do
   setmode="first SetMode $(field first_setmode_us "$l") us"
   if [ "$(field setmode_calls "$l")" = 0 ]; then
     setmode="no SetMode (the console kept the mode in force)"
-    [ "$(field monitor "$l")" = true ] && lit="lit at the console's first Blt"
+    [ "$(field monitor "$l")" = true ] && lit="lit by Start, within the connect"
   fi
   echo "time  $w connect $(field us "$l") us, $setmode, $lit; mode $(field mode "$l")"
   l=$(line text "$c")
